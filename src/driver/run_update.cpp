@@ -1,0 +1,52 @@
+#include "driver/run_update.h"
+
+#include <cstdio>
+
+#include "driver/open_midi_ports.h"
+#include "driver/run_state.h"
+#include "image/find_kit_file.h"
+#include "image/load_image.h"
+#include "image/validate_image.h"
+#include "midi/midi_port.h"
+#include "protocol/handshake.h"
+#include "protocol/transfer_image.h"
+#include "win_base.h"
+
+namespace {
+
+constexpr const char* kBanner = "TALVERON Update V0.5 -> TALVERON Brevanto System\n";
+
+// Stages 1 to 3 need no MIDI port: a run that stops here never touches one.
+bool imageStagesPass(RunState& run) {
+    return findKitFile(run) == StageResult::kContinue && loadImage(run) == StageResult::kContinue &&
+           validateImage(run) == StageResult::kContinue;
+}
+
+// Stages 4 to 6; the caller closes the ports however these end.
+void deviceStages(RunState& run) {
+    if (openMidiPorts() == StageResult::kStop)
+        return;
+    if (handshake(run) == StageResult::kStop)
+        return;
+    transferImage(run);
+}
+
+}  // namespace
+
+int runUpdate() {
+    // Static: the image alone is 128 KiB, too much for a 32-bit console's stack, and the heap is
+    // not used.
+    static RunState run;
+    resetRunState(run);
+
+    std::printf("%s", kBanner);
+    if (imageStagesPass(run)) {
+        deviceStages(run);
+        closeMidiIn();
+        closeMidiOut();
+    }
+    // The key-press prompt may come from another process: what we printed must be out first.
+    std::fflush(stdout);
+    pauseConsole();
+    return 0;
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstdint>
+
+#include "midi_api.h"
+
+constexpr uint8_t kSysExStart = 0xF0;
+constexpr uint8_t kSysExEnd = 0xF7;
+constexpr uint16_t kMaxSysExPayload = 46;  // one full hex chunk
+constexpr DWORD kStillPlayingStepMs = 100;
+// A driver still playing one short message after 5 s is stuck, not slow.
+constexpr int kMaxStillPlayingWaits = 50;
+
+// Sends F0, the n payload bytes unchanged, F7 as one System Exclusive message on the open output
+// port, and returns once it has played out. Returns the platform result, 0 on success; a payload
+// of 0 or more than 46 bytes is refused with MMSYSERR_INVALPARAM.
+MMRESULT sendSysEx(const uint8_t* payload, uint16_t n);

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstdint>
+
+#include "common/stage_result.h"
+#include "driver/run_state.h"
+
+constexpr uint8_t kReplyAcknowledged = 0x1A;
+constexpr uint8_t kReplyCrcError = 0x20;
+constexpr uint8_t kReplyDamaged = 0x21;
+constexpr uint8_t kReplyDamagedToo = 0x22;
+constexpr uint8_t kReplyVerifyError = 0x24;
+constexpr uint8_t kReplyEraseError = 0x25;
+constexpr uint8_t kReplyRestarting = 0x77;
+
+constexpr uint8_t kMaxAttemptsPerRecord = 20;
+constexpr uint16_t kVerdictPolls = 50;
+// Near the end the device takes longer over a record, so it gets four times the wait.
+constexpr uint16_t kVerdictPollsLate = 200;
+constexpr uint16_t kLatePercent = 85;
+
+// Stage 6: sends every record and takes the device's verdict on each. Always ends the run.
+StageResult transferImage(RunState& run);

@@ -1,0 +1,82 @@
+// Whole runs of the product in a scratch directory, as a user starts it: exact standard output,
+// exit status 0, and the MIDI stage reached only with a valid kit.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/kit_builder.h"
+#include "support/run_process.h"
+#include "support/scratch_dir.h"
+
+namespace {
+
+const std::string kBanner = "TALVERON Update V0.5 -> TALVERON Brevanto System\n";
+const std::string kPrompt = "Press any key to continue . . . \n";
+const std::string kUpgradeError = "Error: The upgrade file is error!\n\n";
+
+struct RunCase {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> files;  // name, content
+    std::string expected;
+};
+
+std::string tooManyNumbers() {
+    std::string text;
+    for (int i = 0; i < 65536; ++i)
+        text += "00";
+    return text;
+}
+
+TEST(RunTranscript, EveryEndBeforeTheDevice) {
+    const std::string valid = kitText(concat({makeRecord({1, 2, 3}), makeRecord({4, 5})}));
+    const std::vector<RunCase> cases = {
+        {"no kit file", {}, kBanner + "Error: File '*.kit' is not found.\n\n" + kPrompt},
+        {"name lacks the family prefix",
+         {{"Sonora.kit", valid}},
+         kBanner + "Error: The fit file is not found.\n\n" + kPrompt},
+        {"bad checksum",
+         {{"Brevanto.kit", "00 05 01 02 03 FF FA\r\n"}},
+         kBanner + "OK: File 'Brevanto.kit' is open.\n" + kUpgradeError + kPrompt},
+        {"empty file",
+         {{"Brevanto.kit", ""}},
+         kBanner + "OK: File 'Brevanto.kit' is open.\n" + kUpgradeError + kPrompt},
+        {"Intel-HEX text",
+         {{"Brevanto.kit", ":0300000001020305\r\n:00000001FF\r\n"}},
+         kBanner + "OK: File 'Brevanto.kit' is open.\n" + kUpgradeError + kPrompt},
+        {"more numbers than the count holds",
+         {{"Brevanto.kit", tooManyNumbers()}},
+         kBanner + "OK: File 'Brevanto.kit' is open.\n" + kUpgradeError + kPrompt},
+        {"valid kit reaches the MIDI stage",
+         {{"brevanto_v2.kit", valid}},
+         kBanner + "OK: File 'brevanto_v2.kit' is open.\n" +
+             "Error: The MIDI In of device is missing!\n\n" + kPrompt},
+    };
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        for (const auto& [name, content] : c.files)
+            dir.write(name, content);
+        const ProcessResult result = runProcess(TALVERON_UPDATE_EXE, {}, dir.path());
+        EXPECT_EQ(result.out, c.expected) << c.name;
+        EXPECT_EQ(result.exitStatus, 0) << c.name;
+    }
+}
+
+TEST(RunTranscript, KitFileThatCannotBeOpened) {
+    // The search finds the name, but opening it fails: a link to nothing.
+    ScratchDir dir;
+    std::filesystem::create_symlink(dir.path() / "gone", dir.path() / "Brevanto.kit");
+    const ProcessResult result = runProcess(TALVERON_UPDATE_EXE, {}, dir.path());
+    EXPECT_EQ(result.out, kBanner + "Error: File 'Brevanto.kit' is not found.\n\n" + kPrompt);
+    EXPECT_EQ(result.exitStatus, 0);
+}
+
+TEST(RunTranscript, ArgumentsAreIgnored) {
+    ScratchDir dir;
+    const ProcessResult result = runProcess(TALVERON_UPDATE_EXE, {"--help", "x.kit"}, dir.path());
+    EXPECT_EQ(result.out, kBanner + "Error: File '*.kit' is not found.\n\n" + kPrompt);
+    EXPECT_EQ(result.exitStatus, 0);
+}
+
+}  // namespace

@@ -1,0 +1,85 @@
+#include "image/find_kit_file.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/scratch_dir.h"
+#include "support/stdout_capture.h"
+
+namespace {
+
+RunState run;
+
+struct FindCase {
+    const char* name;
+    std::vector<std::string> files;
+    StageResult result;
+    std::string chosen;  // the kit file name on continue
+    uint8_t identity;
+    std::string out;
+};
+
+TEST(FindKitFile, FamilyPrefixAndFirstEntry) {
+    const std::string notFound = "Error: File '*.kit' is not found.\n\n";
+    const std::string notFit = "Error: The fit file is not found.\n\n";
+    const std::string longName = "Brevanto" + std::string(88, 'x') + ".kit";     // 100 characters
+    const std::string longestName = "Brevanto" + std::string(87, 'x') + ".kit";  // 99 characters
+    const std::vector<FindCase> cases = {
+        {"no kit file", {"readme.txt", "kit"}, StageResult::kStop, "", 0, notFound},
+        {"lower case prefix",
+         {"brevanto_v2.kit"},
+         StageResult::kContinue,
+         "brevanto_v2.kit",
+         0x33,
+         ""},
+        {"upper case name and extension",
+         {"BREVANTO.KIT"},
+         StageResult::kContinue,
+         "BREVANTO.KIT",
+         0x33,
+         ""},
+        {"name shorter than the prefix", {"Brevant.kit"}, StageResult::kStop, "", 0, notFit},
+        {"other family", {"Sonora_v1.kit"}, StageResult::kStop, "", 0, notFit},
+        {"first entry decides even if a later one fits",
+         {"Alpha.kit", "Brevanto.kit"},
+         StageResult::kStop,
+         "",
+         0,
+         notFit},
+        {"first in ascending order, case ignored",
+         {"brevanto_b.kit", "Brevanto_A.kit"},
+         StageResult::kContinue,
+         "Brevanto_A.kit",
+         0x33,
+         ""},
+        {"99-character name fits", {longestName}, StageResult::kContinue, longestName, 0x33, ""},
+        {"100-character name is refused as not found",
+         {longName},
+         StageResult::kStop,
+         "",
+         0,
+         notFound},
+    };
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        for (const auto& file : c.files)
+            dir.write(file, "00");
+        CurrentDir inside(dir.path());
+        resetRunState(run);
+        run.identityCode = 0x99;  // must be overwritten either way where a name was checked
+        StdoutCapture capture;
+        const StageResult result = findKitFile(run);
+        EXPECT_EQ(capture.text(), c.out) << c.name;
+        EXPECT_EQ(result, c.result) << c.name;
+        if (c.result == StageResult::kContinue) {
+            EXPECT_EQ(std::string(run.kitFileName), c.chosen) << c.name;
+        }
+        if (c.out == notFit || c.result == StageResult::kContinue) {
+            EXPECT_EQ(run.identityCode, c.identity) << c.name;
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,71 @@
+#include "image/validate_image.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "support/kit_builder.h"
+
+namespace {
+
+ImageBuffer image;
+
+bool validates(const Bytes& bytes) {
+    std::memcpy(image.bytes, bytes.data(), bytes.size());
+    image.count = static_cast<uint16_t>(bytes.size());
+    return imageIsValid(image);
+}
+
+struct ValidationCase {
+    const char* name;
+    Bytes image;
+    bool valid;
+};
+
+TEST(ValidateImage, RecordTable) {
+    const Bytes worked = {0x00, 0x05, 0x01, 0x02, 0x03, 0xFA, 0xFF};
+    const std::vector<ValidationCase> cases = {
+        {"worked example", worked, true},
+        {"builder agrees with the worked example", makeRecord({1, 2, 3}), true},
+        {"checksum bytes swapped", {0x00, 0x05, 0x01, 0x02, 0x03, 0xFF, 0xFA}, false},
+        {"swapped but equal checksum bytes", makeRecord({0x01, 0x00}), true},
+        {"LEN 2 with checksum 00 00", {0x00, 0x02, 0x00, 0x00}, true},
+        {"LEN 2 with another checksum", {0x00, 0x02, 0x01, 0x00}, false},
+        {"payload byte damaged", {0x00, 0x05, 0x01, 0x02, 0x04, 0xFA, 0xFF}, false},
+        {"length field not covered by the checksum",
+         concat({makeRecord({9}), makeRecord({1, 2, 3})}), true},
+        {"several records", concat({worked, makeRecord(countingPayload(300)), worked}), true},
+        {"second record damaged", concat({worked, {0x00, 0x03, 0x10, 0xF0, 0xFE}, worked}), false},
+        {"length field damaged moves later boundaries",
+         concat({{0x00, 0x06, 0x01, 0x02, 0x03, 0xFA, 0xFF}, worked}), false},
+        // Refusals that keep an unusable image away from a device.
+        {"empty image", {}, false},
+        {"LEN 0", {0x00, 0x00, 0x00, 0x00}, false},
+        {"LEN 1", {0x00, 0x01, 0x00}, false},
+        {"LEN 0xFFFE wraps T to 0", concat({worked, {0xFF, 0xFE, 0x00, 0x00}}), false},
+        {"LEN 0xFFFF wraps T to 1", concat({worked, {0xFF, 0xFF, 0x00, 0x00}}), false},
+        {"record reaches past the image", {0x00, 0x05, 0x01, 0x02, 0x03, 0xFA}, false},
+        {"lone trailing byte", concat({worked, {0x00}}), false},
+        {"lone trailing zero after a LEN 2 record", {0x00, 0x02, 0x00, 0x00, 0x00}, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(validates(c.image), c.valid) << c.name << ": " << hexOf(c.image);
+    }
+}
+
+TEST(ValidateImage, LargestRecordFillsTheWholeCount) {
+    // LEN 0xFFFD: one record of 65,535 bytes, as large as the count allows.
+    Bytes record = makeRecord(countingPayload(65531));
+    ASSERT_EQ(record.size(), 65535u);
+    EXPECT_TRUE(validates(record));
+    record[40000] ^= 0x01;
+    EXPECT_FALSE(validates(record));
+}
+
+TEST(ValidateImage, PayloadSumWrapsAt16Bits) {
+    // 300 bytes of 0xFF sum past 65,536; the checksum is taken modulo 65,536.
+    EXPECT_TRUE(validates(makeRecord(Bytes(300, 0xFF))));
+}
+
+}  // namespace

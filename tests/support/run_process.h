@@ -1,0 +1,52 @@
+#pragma once
+
+// Runs a program as the user would: in a given directory, with standard input empty, capturing
+// its standard output and exit status.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+struct ProcessResult {
+    std::string out;
+    int exitStatus = -1;  // -1 when the program did not exit normally
+};
+
+inline ProcessResult runProcess(const std::string& program, const std::vector<std::string>& args,
+                                const std::filesystem::path& dir) {
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0)
+        return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(pipeFds[1], STDOUT_FILENO);
+        close(pipeFds[0]);
+        close(pipeFds[1]);
+        std::FILE* devNull = std::freopen("/dev/null", "r", stdin);
+        (void)devNull;
+        if (chdir(dir.c_str()) != 0)
+            _exit(127);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(program.c_str()));
+        for (const auto& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    ProcessResult result;
+    char block[4096];
+    ssize_t got;
+    while ((got = read(pipeFds[0], block, sizeof block)) > 0) {
+        result.out.append(block, static_cast<size_t>(got));
+    }
+    close(pipeFds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
