@@ -1,18 +1,21 @@
 # Quick start: `make demo` runs one update against the emulated device on a sample kit;
-# `make test` builds everything and runs all tests.
+# `make test` builds everything and runs all tests. Both install missing Debian packages first.
 BUILD ?= build
 CMAKE_FLAGS ?= -DTALVERON_WERROR=ON
 JOBS ?= $(shell nproc)
-GENERATOR := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
+GENERATOR = $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: all build demo test clean
+.PHONY: all deps build demo test test-sanitize fuzz test-windows test-vm check-all format clean
 
 all: build
 
-$(BUILD)/CMakeCache.txt:
+deps:
+	tools/install-deps.sh base
+
+$(BUILD)/CMakeCache.txt: | deps
 	cmake -S . -B $(BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
 
-build: $(BUILD)/CMakeCache.txt
+build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
 demo: build
@@ -20,6 +23,25 @@ demo: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Beyond the suite: sanitizer builds, bounded fuzzing, the Windows builds under Wine, and the
+# Linux MIDI path in a virtual machine. CI runs them all.
+test-sanitize:
+	.ci/sanitize.sh
+
+fuzz:
+	.ci/fuzz.sh
+
+test-windows:
+	.ci/windows.sh
+
+test-vm:
+	.ci/vm.sh
+
+check-all: test test-sanitize fuzz test-windows test-vm
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
 	rm -rf $(BUILD)
