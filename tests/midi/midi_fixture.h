@@ -27,14 +27,12 @@ class MidiLinkTest : public ::testing::Test {
 
     static std::vector<emu::InDeviceSpec> inNames(const std::vector<std::string>& names) {
         std::vector<emu::InDeviceSpec> specs;
-        for (const auto& n : names)
-            specs.push_back(emu::InDeviceSpec{n});
+        for (const auto& n : names) specs.push_back(emu::InDeviceSpec{n});
         return specs;
     }
     static std::vector<emu::OutDeviceSpec> outNames(const std::vector<std::string>& names) {
         std::vector<emu::OutDeviceSpec> specs;
-        for (const auto& n : names)
-            specs.push_back(emu::OutDeviceSpec{n});
+        for (const auto& n : names) specs.push_back(emu::OutDeviceSpec{n});
         return specs;
     }
 };

@@ -13,8 +13,7 @@ const std::string kOutLine = "MIDI OUT DEVICE: TALVERON Device\r\n";
 
 std::string repeat(const std::string& s, int n) {
     std::string out;
-    for (int i = 0; i < n; ++i)
-        out += s;
+    for (int i = 0; i < n; ++i) out += s;
     return out;
 }
 
@@ -138,8 +137,7 @@ TEST_F(OpenPortsTest, StageFourMissingDevices) {
         EXPECT_EQ(openMidiPorts(), StageResult::kStop) << c.name;
         EXPECT_EQ(capture.text(), c.expected) << c.name;
         bool outOpened = false;
-        for (const auto& call : emu::callLog())
-            outOpened |= call.rfind("midiOutOpen", 0) == 0;
+        for (const auto& call : emu::callLog()) outOpened |= call.rfind("midiOutOpen", 0) == 0;
         EXPECT_EQ(outOpened, c.outLookedFor) << c.name;
         EXPECT_EQ(closeMidiIn(), c.inClosed) << c.name;
         EXPECT_EQ(closeMidiOut(), 0) << c.name;

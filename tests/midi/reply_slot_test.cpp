@@ -88,8 +88,7 @@ TEST_F(ReplySlotTest, CloseTwiceThenLateInputQueuesNothing) {
 
 TEST_F(ReplySlotTest, CloseWhileRepliesArriveLeavesNothingQueued) {
     // Replies keep arriving on the service's thread while the main thread closes the port.
-    for (int i = 0; i < 200; ++i)
-        emu::sendInput(0, {0xF0, 0x1A, 0xF7});
+    for (int i = 0; i < 200; ++i) emu::sendInput(0, {0xF0, 0x1A, 0xF7});
     EXPECT_EQ(closeMidiIn(), 1);
     ASSERT_TRUE(emu::waitForInputDelivered());
     EXPECT_FALSE(emu::inDeviceOpen(0));

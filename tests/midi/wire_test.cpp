@@ -21,15 +21,13 @@ class WireTest : public MidiLinkTest {
     }
     static std::vector<std::string> wire() {
         std::vector<std::string> lines;
-        for (const auto& m : emu::sentMessages())
-            lines.push_back(hexOf(m.bytes));
+        for (const auto& m : emu::sentMessages()) lines.push_back(hexOf(m.bytes));
         return lines;
     }
     // Payload sizes of the messages sent, F0 and F7 not counted.
     static std::vector<size_t> payloadSizes() {
         std::vector<size_t> sizes;
-        for (const auto& m : emu::sentMessages())
-            sizes.push_back(m.bytes.size() - 2);
+        for (const auto& m : emu::sentMessages()) sizes.push_back(m.bytes.size() - 2);
         return sizes;
     }
 };
