@@ -5,7 +5,7 @@ CMAKE_FLAGS ?= -DTALVERON_WERROR=ON
 JOBS ?= $(shell nproc)
 GENERATOR = $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: all deps build demo test test-sanitize fuzz test-windows test-vm check-all format clean
+.PHONY: all deps build demo test test-sanitize fuzz bench test-windows test-vm check-all format clean
 
 all: build
 
@@ -31,6 +31,10 @@ test-sanitize:
 
 fuzz:
 	.ci/fuzz.sh
+
+# Not part of CI: timings depend on the machine. Writes docs/performance.md.
+bench:
+	tools/run-benchmarks.sh
 
 test-windows:
 	.ci/windows.sh
