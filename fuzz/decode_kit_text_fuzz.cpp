@@ -28,8 +28,7 @@ int referenceDigit(uint8_t c) {
     static const char kDigits[] = "0123456789abcdef";
     const uint8_t lower = (c >= 'A' && c <= 'Z') ? static_cast<uint8_t>(c - 'A' + 'a') : c;
     for (int v = 0; v < 16; ++v) {
-        if (static_cast<uint8_t>(kDigits[v]) == lower)
-            return v;
+        if (static_cast<uint8_t>(kDigits[v]) == lower) return v;
     }
     return -1;
 }
@@ -43,8 +42,7 @@ void referenceDecode(const uint8_t* text, size_t n, size_t startCount, Reference
     ref.count = startCount;
     size_t i = 0;
     for (;;) {
-        while (i < n && referenceSpace(text[i]))
-            ++i;
+        while (i < n && referenceSpace(text[i])) ++i;
         if (i == n || referenceDigit(text[i]) < 0) {
             ref.status = KitDecodeStatus::kEnded;
             return;
@@ -54,8 +52,7 @@ void referenceDecode(const uint8_t* text, size_t n, size_t startCount, Reference
             return;
         }
         int value = referenceDigit(text[i++]);
-        if (i < n && referenceDigit(text[i]) >= 0)
-            value = value * 16 + referenceDigit(text[i++]);
+        if (i < n && referenceDigit(text[i]) >= 0) value = value * 16 + referenceDigit(text[i++]);
         ref.bytes[ref.count++] = static_cast<uint8_t>(value);
     }
 }
@@ -88,13 +85,11 @@ void checkAgainst(const Reference& ref, const ImageBuffer& image, KitDecodeStatu
         fail(how, statusName(status), 0);
     if (status != ref.status)
         fail(how, "status differs from the grammar's", static_cast<size_t>(ref.status));
-    if (image.count != ref.count)
-        fail(how, "byte count differs from the grammar's", ref.count);
+    if (image.count != ref.count) fail(how, "byte count differs from the grammar's", ref.count);
     if (std::memcmp(image.bytes + startCount, ref.bytes + startCount, ref.count - startCount) != 0)
         fail(how, "bytes differ from the grammar's", ref.count);
     for (size_t i = image.count; i < untouchedEnd(startCount, textLength); ++i) {
-        if (image.bytes[i] != kUntouched)
-            fail(how, "wrote past the count", i);
+        if (image.bytes[i] != kUntouched) fail(how, "wrote past the count", i);
     }
 }
 
@@ -107,18 +102,15 @@ struct BlockSizes {
         state ^= state << 17;
         // Mostly short blocks, with empty ones and the odd long one.
         const unsigned pick = static_cast<unsigned>(state % 100);
-        if (pick < 5)
-            return 0;
-        if (pick < 90)
-            return 1 + static_cast<size_t>((state >> 8) % 8);
+        if (pick < 5) return 0;
+        if (pick < 90) return 1 + static_cast<size_t>((state >> 8) % 8);
         return 1 + static_cast<size_t>((state >> 8) % 4096);
     }
 };
 
 uint64_t textHash(const uint8_t* data, size_t size) {
     uint64_t h = 1469598103934665603ull;
-    for (size_t i = 0; i < size; ++i)
-        h = (h ^ data[i]) * 1099511628211ull;
+    for (size_t i = 0; i < size; ++i) h = (h ^ data[i]) * 1099511628211ull;
     return h | 1;  // xorshift must not start at 0
 }
 
@@ -135,13 +127,10 @@ KitDecodeStatus feedInBlocks(KitDecoder& decoder, ImageBuffer& image, const char
         fail(how, "an empty block ended the text", 0);
     while (at < size) {
         size_t block = split == Split::kWhole ? size : split == Split::kBytes ? 1 : sizes.next();
-        if (block > size - at)
-            block = size - at;
+        if (block > size - at) block = size - at;
         const KitDecodeStatus status = kitDecoderFeed(decoder, image, text + at, block);
-        if (status != decoder.status)
-            fail(how, "returned status is not the decoder's", at);
-        if (ended && image.count != countAtEnd)
-            fail(how, "decoded on after the end", at);
+        if (status != decoder.status) fail(how, "returned status is not the decoder's", at);
+        if (ended && image.count != countAtEnd) fail(how, "decoded on after the end", at);
         if (status != KitDecodeStatus::kMore && !ended) {
             ended = true;
             countAtEnd = image.count;
@@ -201,8 +190,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > 0) {
         freshImage(size);
         std::FILE* file = fmemopen(const_cast<uint8_t*>(data), size, "rb");
-        if (file == nullptr)
-            fail("file", "fmemopen failed", size);
+        if (file == nullptr) fail("file", "fmemopen failed", size);
         const KitDecodeStatus status = decodeKitFile(file, image);
         std::fclose(file);
         checkAgainst(reference, image, status, 0, size, "file");
@@ -216,8 +204,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         feedInBlocks(decoder, image, text, size, Split::kBlocks, seed, "near the limit");
     checkAgainst(reference, image, status, kPrefixNumbers, size, "near the limit");
     for (size_t i = 0; i < kPrefixNumbers; ++i) {
-        if (image.bytes[i] != 0)
-            fail("near the limit", "earlier bytes changed", i);
+        if (image.bytes[i] != 0) fail("near the limit", "earlier bytes changed", i);
     }
     return 0;
 }

@@ -18,24 +18,18 @@ ImageBuffer image;  // static, like the run's, so poisoning covers exactly the u
 
 // Returns nullptr when the image is a valid sequence of records, else why not.
 const char* walkRecords(const uint8_t* bytes, size_t count) {
-    if (count == 0)
-        return "empty image";
+    if (count == 0) return "empty image";
     size_t position = 0;
     while (position != count) {
-        if (count - position < 2)
-            return "trailing byte";
+        if (count - position < 2) return "trailing byte";
         const size_t length = static_cast<size_t>(bytes[position]) * 256 + bytes[position + 1];
-        if (length < 2 || length > 0xFFFD)
-            return "length field out of range";
+        if (length < 2 || length > 0xFFFD) return "length field out of range";
         const size_t end = position + 2 + length;
-        if (end > count)
-            return "record reaches past the count";
+        if (end > count) return "record reaches past the count";
         uint32_t sum = 0;
-        for (size_t i = position + 2; i < end - 2; ++i)
-            sum += bytes[i];
+        for (size_t i = position + 2; i < end - 2; ++i) sum += bytes[i];
         sum += static_cast<uint32_t>(bytes[end - 2]) | static_cast<uint32_t>(bytes[end - 1]) << 8;
-        if (sum % 65536 != 0)
-            return "checksum fails";
+        if (sum % 65536 != 0) return "checksum fails";
         position = end;
     }
     return nullptr;

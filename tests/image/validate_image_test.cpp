@@ -13,8 +13,7 @@ ImageBuffer image;
 
 bool validates(const Bytes& bytes) {
     // An empty vector's data() may be null, which memcpy must never be given.
-    if (!bytes.empty())
-        std::memcpy(image.bytes, bytes.data(), bytes.size());
+    if (!bytes.empty()) std::memcpy(image.bytes, bytes.data(), bytes.size());
     image.count = static_cast<uint16_t>(bytes.size());
     return imageIsValid(image);
 }
