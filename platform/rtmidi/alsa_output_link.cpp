@@ -30,8 +30,7 @@ class AlsaOutputLink : public OutputPortLink {
     }
 
     bool send(const uint8_t* bytes, size_t count) override {
-        if (count == 0)
-            return false;
+        if (count == 0) return false;
         return bytes[0] == kSysExStart ? sendSysEx(bytes, count) : sendEncoded(bytes, count);
     }
 
@@ -51,8 +50,7 @@ class AlsaOutputLink : public OutputPortLink {
             snd_seq_ev_clear(&event);
             snd_seq_ev_set_sysex(&event, static_cast<unsigned>(part),
                                  const_cast<uint8_t*>(bytes + offset));
-            if (!output(event))
-                return false;
+            if (!output(event)) return false;
         }
         return true;
     }
@@ -65,13 +63,10 @@ class AlsaOutputLink : public OutputPortLink {
             snd_seq_ev_clear(&event);
             const long used = snd_midi_event_encode(encoder_, bytes + offset,
                                                     static_cast<long>(count - offset), &event);
-            if (used <= 0)
-                return false;
+            if (used <= 0) return false;
             offset += static_cast<size_t>(used);
-            if (event.type == SND_SEQ_EVENT_NONE)
-                return false;  // the bytes ended inside a message
-            if (!output(event))
-                return false;
+            if (event.type == SND_SEQ_EVENT_NONE) return false;  // the bytes ended inside a message
+            if (!output(event)) return false;
         }
         return true;
     }
@@ -91,8 +86,7 @@ void silenceAlsaErrors() {
 std::unique_ptr<OutputPortLink> openAlsaOutput(int client, int port) {
     silenceAlsaErrors();
     snd_seq_t* seq = nullptr;
-    if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_OUTPUT, 0) < 0)
-        return nullptr;
+    if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_OUTPUT, 0) < 0) return nullptr;
     snd_midi_event_t* encoder = nullptr;
     const std::string portName = std::string(kOwnClientName) + " Out";
     const int ownPort = snd_seq_create_simple_port(

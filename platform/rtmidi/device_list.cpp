@@ -21,8 +21,7 @@ std::vector<DevicePort> devicePorts(const std::vector<std::string>& portNames) {
     std::vector<DevicePort> devices;
     for (unsigned i = 0; i < portNames.size(); ++i) {
         const std::string& name = portNames[i];
-        if (startsWith(name, kMidiThroughClient) || startsWith(name, ownClient))
-            continue;
+        if (startsWith(name, kMidiThroughClient) || startsWith(name, ownClient)) continue;
         devices.push_back({i, name});
     }
     return devices;

@@ -29,33 +29,26 @@ InputDevice::InputDevice(MidiInCallback callback, DWORD_PTR instance)
     : callback_(callback), instance_(instance) {}
 
 MMRESULT InputDevice::prepareHeader(MIDIHDR* header, UINT headerSize) {
-    if (!headerUsable(header, headerSize))
-        return MMSYSERR_INVALPARAM;
+    if (!headerUsable(header, headerSize)) return MMSYSERR_INVALPARAM;
     std::lock_guard<std::mutex> lock(stateMutex_);
     header->dwFlags |= MHDR_PREPARED;
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT InputDevice::unprepareHeader(MIDIHDR* header, UINT headerSize) {
-    if (header == nullptr || headerSize < sizeof(MIDIHDR))
-        return MMSYSERR_INVALPARAM;
+    if (header == nullptr || headerSize < sizeof(MIDIHDR)) return MMSYSERR_INVALPARAM;
     std::lock_guard<std::mutex> lock(stateMutex_);
-    if (header->dwFlags & MHDR_INQUEUE)
-        return MIDIERR_STILLPLAYING;
+    if (header->dwFlags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
     header->dwFlags &= ~MHDR_PREPARED;
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT InputDevice::addBuffer(MIDIHDR* header, UINT headerSize) {
-    if (!headerUsable(header, headerSize))
-        return MMSYSERR_INVALPARAM;
+    if (!headerUsable(header, headerSize)) return MMSYSERR_INVALPARAM;
     std::lock_guard<std::mutex> lock(stateMutex_);
-    if (!(header->dwFlags & MHDR_PREPARED))
-        return MIDIERR_UNPREPARED;
-    if (header->dwFlags & MHDR_INQUEUE)
-        return MIDIERR_STILLPLAYING;
-    if (closing_)
-        return MMSYSERR_INVALHANDLE;
+    if (!(header->dwFlags & MHDR_PREPARED)) return MIDIERR_UNPREPARED;
+    if (header->dwFlags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
+    if (closing_) return MMSYSERR_INVALHANDLE;
     header->dwFlags = (header->dwFlags & ~MHDR_DONE) | MHDR_INQUEUE;
     header->dwBytesRecorded = 0;
     queue_.push_back(header);
@@ -97,24 +90,20 @@ MMRESULT InputDevice::reset() {
 MMRESULT InputDevice::beginClose() {
     std::lock_guard<std::recursive_mutex> serial(callbackMutex_);
     std::lock_guard<std::mutex> lock(stateMutex_);
-    if (closing_)
-        return MMSYSERR_INVALHANDLE;
-    if (!queue_.empty())
-        return MIDIERR_STILLPLAYING;
+    if (closing_) return MMSYSERR_INVALHANDLE;
+    if (!queue_.empty()) return MIDIERR_STILLPLAYING;
     closing_ = true;
     started_ = false;
     return MMSYSERR_NOERROR;
 }
 
 void InputDevice::deliver(const uint8_t* bytes, size_t count) {
-    if (count == 0)
-        return;
+    if (count == 0) return;
     std::lock_guard<std::recursive_mutex> serial(callbackMutex_);
     std::vector<Notice> notices;
     {
         std::lock_guard<std::mutex> lock(stateMutex_);
-        if (!started_ || closing_)
-            return;
+        if (!started_ || closing_) return;
         const DWORD now = millisecondsSinceStart();
         if (bytes[0] != kSysExStart) {
             notices.push_back({MIM_DATA, packShortMessage(bytes, count), now});
@@ -139,8 +128,7 @@ void InputDevice::deliver(const uint8_t* bytes, size_t count) {
 }
 
 DWORD InputDevice::millisecondsSinceStart() const {
-    if (!started_)
-        return 0;
+    if (!started_) return 0;
     const auto elapsed = std::chrono::steady_clock::now() - startTime_;
     return static_cast<DWORD>(
         std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
@@ -152,8 +140,7 @@ void InputDevice::notify(UINT message, DWORD_PTR param1, DWORD_PTR param2) {
 }
 
 void InputDevice::notifyAll(const std::vector<Notice>& notices) {
-    if (callback_ == nullptr)
-        return;
+    if (callback_ == nullptr) return;
     for (const Notice& notice : notices)
         callback_(handle(), notice.message, instance_, notice.param1, notice.param2);
 }

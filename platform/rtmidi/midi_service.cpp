@@ -67,16 +67,14 @@ std::shared_ptr<OpenOutput> findOutput(HMIDIOUT handle) {
 
 bool inputDevice(UINT_PTR index, DevicePort& device) {
     const auto devices = midi_backend::devicePorts(portSystem().inputPortNames());
-    if (index >= devices.size())
-        return false;
+    if (index >= devices.size()) return false;
     device = devices[index];
     return true;
 }
 
 bool outputDevice(UINT_PTR index, DevicePort& device) {
     const auto devices = midi_backend::devicePorts(portSystem().outputPortNames());
-    if (index >= devices.size())
-        return false;
+    if (index >= devices.size()) return false;
     device = devices[index];
     return true;
 }
@@ -98,11 +96,9 @@ UINT WINAPI midiOutGetNumDevs() {
 }
 
 MMRESULT WINAPI midiInGetDevCapsA(UINT_PTR uDeviceID, LPMIDIINCAPSA pmic, UINT cbmic) {
-    if (pmic == nullptr)
-        return MMSYSERR_INVALPARAM;
+    if (pmic == nullptr) return MMSYSERR_INVALPARAM;
     DevicePort port;
-    if (!inputDevice(uDeviceID, port))
-        return MMSYSERR_BADDEVICEID;
+    if (!inputDevice(uDeviceID, port)) return MMSYSERR_BADDEVICEID;
     MIDIINCAPSA caps{};
     caps.wMid = kManufacturerUnknown;
     caps.wPid = kProductUnknown;
@@ -113,11 +109,9 @@ MMRESULT WINAPI midiInGetDevCapsA(UINT_PTR uDeviceID, LPMIDIINCAPSA pmic, UINT c
 }
 
 MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR uDeviceID, LPMIDIOUTCAPSA pmoc, UINT cbmoc) {
-    if (pmoc == nullptr)
-        return MMSYSERR_INVALPARAM;
+    if (pmoc == nullptr) return MMSYSERR_INVALPARAM;
     DevicePort port;
-    if (!outputDevice(uDeviceID, port))
-        return MMSYSERR_BADDEVICEID;
+    if (!outputDevice(uDeviceID, port)) return MMSYSERR_BADDEVICEID;
     MIDIOUTCAPSA caps{};
     caps.wMid = kManufacturerUnknown;
     caps.wPid = kProductUnknown;
@@ -131,14 +125,12 @@ MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR uDeviceID, LPMIDIOUTCAPSA pmoc, UINT
 
 MMRESULT WINAPI midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback,
                            DWORD_PTR dwInstance, DWORD fdwOpen) {
-    if (phmi == nullptr)
-        return MMSYSERR_INVALPARAM;
+    if (phmi == nullptr) return MMSYSERR_INVALPARAM;
     const DWORD callbackType = fdwOpen & kCallbackTypeMask;
     if (callbackType != CALLBACK_NULL && callbackType != CALLBACK_FUNCTION)
         return MMSYSERR_INVALFLAG;
     DevicePort port;
-    if (!inputDevice(uDeviceID, port))
-        return MMSYSERR_BADDEVICEID;
+    if (!inputDevice(uDeviceID, port)) return MMSYSERR_BADDEVICEID;
 
     auto open = std::make_shared<OpenInput>();
     const MidiInCallback callback =
@@ -150,8 +142,7 @@ MMRESULT WINAPI midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback,
     open->link = portSystem().openInput(
         port.portNumber, port.name,
         [device](const uint8_t* bytes, size_t count) { device->deliver(bytes, count); });
-    if (open->link == nullptr)
-        return MMSYSERR_ALLOCATED;
+    if (open->link == nullptr) return MMSYSERR_ALLOCATED;
 
     const HMIDIIN handle = open->device->handle();
     {
@@ -196,11 +187,9 @@ MMRESULT WINAPI midiInReset(HMIDIIN hmi) {
 
 MMRESULT WINAPI midiInClose(HMIDIIN hmi) {
     const auto open = findInput(hmi);
-    if (!open)
-        return MMSYSERR_INVALHANDLE;
+    if (!open) return MMSYSERR_INVALHANDLE;
     const MMRESULT refused = open->device->beginClose();
-    if (refused != MMSYSERR_NOERROR)
-        return refused;
+    if (refused != MMSYSERR_NOERROR) return refused;
     {
         Registry& r = registry();
         std::lock_guard<std::mutex> lock(r.mutex);
@@ -214,19 +203,15 @@ MMRESULT WINAPI midiInClose(HMIDIIN hmi) {
 
 MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR /*dwCallback*/,
                             DWORD_PTR /*dwInstance*/, DWORD fdwOpen) {
-    if (phmo == nullptr)
-        return MMSYSERR_INVALPARAM;
+    if (phmo == nullptr) return MMSYSERR_INVALPARAM;
     // Sends complete before they return, so there is nothing to notify: only "no callback".
-    if ((fdwOpen & kCallbackTypeMask) != CALLBACK_NULL)
-        return MMSYSERR_INVALFLAG;
+    if ((fdwOpen & kCallbackTypeMask) != CALLBACK_NULL) return MMSYSERR_INVALFLAG;
     DevicePort port;
-    if (!outputDevice(uDeviceID, port))
-        return MMSYSERR_BADDEVICEID;
+    if (!outputDevice(uDeviceID, port)) return MMSYSERR_BADDEVICEID;
 
     auto open = std::make_shared<OpenOutput>();
     open->link = portSystem().openOutput(port.portNumber, port.name);
-    if (open->link == nullptr)
-        return MMSYSERR_ALLOCATED;
+    if (open->link == nullptr) return MMSYSERR_ALLOCATED;
     OutputPortLink* link = open->link.get();
     open->device = std::make_unique<OutputDevice>(
         [link](const uint8_t* bytes, size_t count) { return link->send(bytes, count); });
@@ -267,8 +252,7 @@ MMRESULT WINAPI midiOutClose(HMIDIOUT hmo) {
         Registry& r = registry();
         std::lock_guard<std::mutex> lock(r.mutex);
         const auto found = r.outputs.find(hmo);
-        if (found == r.outputs.end())
-            return MMSYSERR_INVALHANDLE;
+        if (found == r.outputs.end()) return MMSYSERR_INVALHANDLE;
         open = found->second;
         r.outputs.erase(found);
     }

@@ -50,8 +50,7 @@ template <typename Client>
 std::vector<std::string> portNamesOf(Client& client) {
     std::vector<std::string> names;
     const unsigned count = client.getPortCount();
-    for (unsigned i = 0; i < count; ++i)
-        names.push_back(client.getPortName(i));
+    for (unsigned i = 0; i < count; ++i) names.push_back(client.getPortName(i));
     return names;
 }
 
@@ -80,31 +79,27 @@ class RtMidiPortSystem : public PortSystem {
   public:
     std::vector<std::string> inputPortNames() override {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!inputLister_)
-            inputLister_ = makeClient<RtMidiIn>();
+        if (!inputLister_) inputLister_ = makeClient<RtMidiIn>();
         return inputLister_ ? portNamesOf(*inputLister_) : std::vector<std::string>();
     }
 
     std::vector<std::string> outputPortNames() override {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!outputLister_)
-            outputLister_ = makeClient<RtMidiOut>();
+        if (!outputLister_) outputLister_ = makeClient<RtMidiOut>();
         return outputLister_ ? portNamesOf(*outputLister_) : std::vector<std::string>();
     }
 
     std::unique_ptr<InputPortLink> openInput(unsigned portNumber, const std::string& name,
                                              MessageSink sink) override {
         std::unique_ptr<RtMidiIn> in = makeClient<RtMidiIn>();
-        if (!in || in->getPortName(portNumber) != name)
-            return nullptr;
+        if (!in || in->getPortName(portNumber) != name) return nullptr;
         // System Exclusive messages are what the program waits for; clock and active sensing
         // are no use to it.
         in->ignoreTypes(false, true, true);
         auto link = std::make_unique<RtMidiInputLink>(std::move(in), std::move(sink));
         link->in().setCallback(RtMidiInputLink::onMessage, link.get());
         link->in().openPort(portNumber, std::string(kOwnClientName) + " In");
-        if (!link->in().isPortOpen())
-            return nullptr;
+        if (!link->in().isPortOpen()) return nullptr;
         return link;
     }
 
@@ -114,11 +109,9 @@ class RtMidiPortSystem : public PortSystem {
         int port = 0;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (!outputLister_ || outputLister_->getPortName(portNumber) != name)
-                return nullptr;
+            if (!outputLister_ || outputLister_->getPortName(portNumber) != name) return nullptr;
         }
-        if (!sequencerAddress(name, client, port))
-            return nullptr;
+        if (!sequencerAddress(name, client, port)) return nullptr;
         return openAlsaOutput(client, port);
     }
 

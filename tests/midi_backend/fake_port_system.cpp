@@ -15,8 +15,7 @@ struct FakeOutputLink : midi_backend::OutputPortLink {
     FakePortSystem* system;
     bool send(const uint8_t* bytes, size_t count) override {
         std::lock_guard<std::mutex> lock(system->mutex);
-        if (system->refuseSends)
-            return false;
+        if (system->refuseSends) return false;
         system->sent.emplace_back(bytes, bytes + count);
         return true;
     }
@@ -26,8 +25,7 @@ struct FakeOutputLink : midi_backend::OutputPortLink {
 
 std::unique_ptr<midi_backend::InputPortLink> FakePortSystem::openInput(
     unsigned portNumber, const std::string& name, midi_backend::MessageSink sink) {
-    if (portNumber >= inputs.size() || inputs[portNumber] != name)
-        return nullptr;
+    if (portNumber >= inputs.size() || inputs[portNumber] != name) return nullptr;
     std::lock_guard<std::mutex> lock(mutex);
     auto link = std::make_unique<FakeInputLink>();
     link->system = this;
@@ -38,8 +36,7 @@ std::unique_ptr<midi_backend::InputPortLink> FakePortSystem::openInput(
 
 std::unique_ptr<midi_backend::OutputPortLink> FakePortSystem::openOutput(unsigned portNumber,
                                                                          const std::string& name) {
-    if (portNumber >= outputs.size() || outputs[portNumber] != name)
-        return nullptr;
+    if (portNumber >= outputs.size() || outputs[portNumber] != name) return nullptr;
     std::lock_guard<std::mutex> lock(mutex);
     openedOutputs.push_back(portNumber);
     auto link = std::make_unique<FakeOutputLink>();
@@ -51,8 +48,7 @@ void FakePortSystem::deliver(size_t n, const std::vector<uint8_t>& message) {
     midi_backend::MessageSink sink;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (n >= openedInputs.size() || !openedInputs[n].open)
-            return;
+        if (n >= openedInputs.size() || !openedInputs[n].open) return;
         sink = openedInputs[n].sink;
     }
     sink(message.data(), message.size());

@@ -35,8 +35,7 @@ void CALLBACK record(HMIDIIN, UINT message, DWORD_PTR instance, DWORD_PTR param1
                             notice.header->lpData + notice.header->dwBytesRecorded);
         notice.flags = notice.header->dwFlags;
     } else if (message == MIM_DATA) {
-        for (int i = 0; i < 3; ++i)
-            notice.bytes.push_back(static_cast<uint8_t>(param1 >> (8 * i)));
+        for (int i = 0; i < 3; ++i) notice.bytes.push_back(static_cast<uint8_t>(param1 >> (8 * i)));
     }
     recorder->notices.push_back(notice);
 }
@@ -126,8 +125,7 @@ TEST_F(InputFixture, LongMessageSpillsIntoTheNextBuffersAndTheRestIsLost) {
         dev.start();
         Bytes message(c.messageBytes);
         message[0] = 0xF0;
-        for (size_t i = 1; i < message.size(); ++i)
-            message[i] = static_cast<uint8_t>(i);
+        for (size_t i = 1; i < message.size(); ++i) message[i] = static_cast<uint8_t>(i);
         dev.deliver(message.data(), message.size());
 
         ASSERT_EQ(rec.notices.size(), c.recorded.size()) << c.name;
@@ -242,12 +240,10 @@ struct Requeuer {
 
 void CALLBACK requeueAtOnce(HMIDIIN, UINT message, DWORD_PTR instance, DWORD_PTR param1,
                             DWORD_PTR) {
-    if (message != MIM_LONGDATA)
-        return;
+    if (message != MIM_LONGDATA) return;
     Requeuer* r = reinterpret_cast<Requeuer*>(instance);
     MIDIHDR* header = reinterpret_cast<MIDIHDR*>(param1);
-    if (header->dwBytesRecorded > 0)
-        ++r->received;
+    if (header->dwBytesRecorded > 0) ++r->received;
     if (r->requeue.load()) {
         r->device->unprepareHeader(header, sizeof *header);
         r->device->prepareHeader(header, sizeof *header);
@@ -266,8 +262,7 @@ TEST(InputDeviceThreads, CallbackRequeuesFromThePortThread) {
     device.start();
 
     std::thread port([&] {
-        for (int i = 0; i < kMessages; ++i)
-            device.deliver(kReply.data(), kReply.size());
+        for (int i = 0; i < kMessages; ++i) device.deliver(kReply.data(), kReply.size());
     });
     port.join();
     EXPECT_EQ(requeuer.received.load(), kMessages);
@@ -275,8 +270,7 @@ TEST(InputDeviceThreads, CallbackRequeuesFromThePortThread) {
     // Now the program's close, from the main thread, while the port thread keeps delivering.
     std::atomic<bool> stopPort{false};
     std::thread busyPort([&] {
-        while (!stopPort.load())
-            device.deliver(kReply.data(), kReply.size());
+        while (!stopPort.load()) device.deliver(kReply.data(), kReply.size());
     });
     // Callbacks run one at a time, so the reset comes after any re-queue in flight and the
     // buffer is back with the program afterwards, filled or empty.

@@ -127,8 +127,7 @@ TEST_F(ServiceFixture, ProgramPortsOverTheService) {
 
     constexpr int kReplies = 500;
     std::thread port([] {
-        for (int i = 0; i < kReplies; ++i)
-            fakePorts().deliver(0, {0xF0, 0x1A, 0x00, 0x01, 0xF7});
+        for (int i = 0; i < kReplies; ++i) fakePorts().deliver(0, {0xF0, 0x1A, 0x00, 0x01, 0xF7});
     });
     port.join();
     EXPECT_EQ(replyCountNow(), 5);
@@ -143,8 +142,7 @@ TEST_F(ServiceFixture, ProgramPortsOverTheService) {
     // Replies keep coming while the program closes.
     std::atomic<bool> stop{false};
     std::thread busy([&] {
-        while (!stop.load())
-            fakePorts().deliver(0, {0xF0, 0x33, 0xF7});
+        while (!stop.load()) fakePorts().deliver(0, {0xF0, 0x33, 0xF7});
     });
     EXPECT_EQ(closeMidiIn(), 1);
     stop.store(true);
