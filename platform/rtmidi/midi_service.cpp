@@ -87,15 +87,21 @@ void copyCaps(const Caps& caps, void* out, UINT outSize) {
 
 }  // namespace
 
-UINT WINAPI midiInGetNumDevs() {
+// The calls that list or open devices allocate; running out of memory there is reported as the
+// platform does, never thrown at the program.
+UINT WINAPI midiInGetNumDevs() try {
     return static_cast<UINT>(midi_backend::devicePorts(portSystem().inputPortNames()).size());
+} catch (...) {
+    return 0;
 }
 
-UINT WINAPI midiOutGetNumDevs() {
+UINT WINAPI midiOutGetNumDevs() try {
     return static_cast<UINT>(midi_backend::devicePorts(portSystem().outputPortNames()).size());
+} catch (...) {
+    return 0;
 }
 
-MMRESULT WINAPI midiInGetDevCapsA(UINT_PTR uDeviceID, LPMIDIINCAPSA pmic, UINT cbmic) {
+MMRESULT WINAPI midiInGetDevCapsA(UINT_PTR uDeviceID, LPMIDIINCAPSA pmic, UINT cbmic) try {
     if (pmic == nullptr) return MMSYSERR_INVALPARAM;
     DevicePort port;
     if (!inputDevice(uDeviceID, port)) return MMSYSERR_BADDEVICEID;
@@ -106,9 +112,11 @@ MMRESULT WINAPI midiInGetDevCapsA(UINT_PTR uDeviceID, LPMIDIINCAPSA pmic, UINT c
     midi_backend::copyProductName(port.name, caps.szPname);
     copyCaps(caps, pmic, cbmic);
     return MMSYSERR_NOERROR;
+} catch (...) {
+    return MMSYSERR_NOMEM;
 }
 
-MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR uDeviceID, LPMIDIOUTCAPSA pmoc, UINT cbmoc) {
+MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR uDeviceID, LPMIDIOUTCAPSA pmoc, UINT cbmoc) try {
     if (pmoc == nullptr) return MMSYSERR_INVALPARAM;
     DevicePort port;
     if (!outputDevice(uDeviceID, port)) return MMSYSERR_BADDEVICEID;
@@ -121,10 +129,12 @@ MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR uDeviceID, LPMIDIOUTCAPSA pmoc, UINT
     caps.wChannelMask = kAllChannels;
     copyCaps(caps, pmoc, cbmoc);
     return MMSYSERR_NOERROR;
+} catch (...) {
+    return MMSYSERR_NOMEM;
 }
 
 MMRESULT WINAPI midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback,
-                           DWORD_PTR dwInstance, DWORD fdwOpen) {
+                           DWORD_PTR dwInstance, DWORD fdwOpen) try {
     if (phmi == nullptr) return MMSYSERR_INVALPARAM;
     const DWORD callbackType = fdwOpen & kCallbackTypeMask;
     if (callbackType != CALLBACK_NULL && callbackType != CALLBACK_FUNCTION)
@@ -153,6 +163,8 @@ MMRESULT WINAPI midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback,
     *phmi = handle;
     open->device->notifyOpen();
     return MMSYSERR_NOERROR;
+} catch (...) {
+    return MMSYSERR_NOMEM;
 }
 
 MMRESULT WINAPI midiInPrepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
@@ -202,7 +214,7 @@ MMRESULT WINAPI midiInClose(HMIDIIN hmi) {
 }
 
 MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR /*dwCallback*/,
-                            DWORD_PTR /*dwInstance*/, DWORD fdwOpen) {
+                            DWORD_PTR /*dwInstance*/, DWORD fdwOpen) try {
     if (phmo == nullptr) return MMSYSERR_INVALPARAM;
     // Sends complete before they return, so there is nothing to notify: only "no callback".
     if ((fdwOpen & kCallbackTypeMask) != CALLBACK_NULL) return MMSYSERR_INVALFLAG;
@@ -224,6 +236,8 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR /*dwCallb
     }
     *phmo = handle;
     return MMSYSERR_NOERROR;
+} catch (...) {
+    return MMSYSERR_NOMEM;
 }
 
 MMRESULT WINAPI midiOutPrepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {

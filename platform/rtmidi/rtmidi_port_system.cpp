@@ -64,8 +64,12 @@ class RtMidiInputLink : public InputPortLink {
     }
 
     static void onMessage(double, std::vector<unsigned char>* message, void* self) {
-        if (message != nullptr && !message->empty())
+        if (message == nullptr || message->empty()) return;
+        try {
             static_cast<RtMidiInputLink*>(self)->sink_(message->data(), message->size());
+        } catch (...) {
+            // Out of memory on RtMidi's thread: the message is lost, as on a full port.
+        }
     }
 
     RtMidiIn& in() { return *in_; }
