@@ -1,0 +1,66 @@
+#pragma once
+
+// An emulated multimedia MIDI service: the midiIn*/midiOut* functions of platform/midi_api.h,
+// behaving as the real service does where the updater depends on it. Input reaches the program on
+// a thread of the service through the callback given to midiInOpen; output messages play for a
+// settable time and are recorded; a peer (an emulated device) can take every message an Out device
+// plays and answer on an In device.
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "midi_api.h"
+
+namespace emu {
+
+using Bytes = std::vector<uint8_t>;
+
+struct InDeviceSpec {
+    std::string name;
+    MMRESULT openResult = MMSYSERR_NOERROR;   // non-zero: midiInOpen fails with it
+    MMRESULT startResult = MMSYSERR_NOERROR;  // non-zero: midiInStart fails with it
+};
+
+struct OutDeviceSpec {
+    std::string name;
+    MMRESULT openResult = MMSYSERR_NOERROR;
+    std::chrono::milliseconds playTime{0};  // how long each message keeps playing
+    long acceptLimit = -1;                  // messages accepted before every send fails; -1: all
+};
+
+// What one Out device accepted (its midiOutLongMsg succeeded), in the order of acceptance.
+struct SentMessage {
+    unsigned outDevice;
+    Bytes bytes;
+};
+
+// Called on the service's thread with every message an Out device has played out.
+using Peer = std::function<void(const Bytes& message)>;
+
+// Starts afresh with these devices: every port closed, nothing recorded, no peer, no pending input.
+void reset(std::vector<InDeviceSpec> inDevices, std::vector<OutDeviceSpec> outDevices);
+
+void attachPeer(unsigned outDevice, Peer peer);
+
+// Input from the outside world on an In device, delivered after the delay if the device is open
+// and started: a System Exclusive message (F0 ... F7) fills queued buffers, anything else is a
+// short message. A long error hands the first queued buffer back with MIM_LONGERROR instead.
+void sendInput(unsigned inDevice, Bytes bytes,
+               std::chrono::milliseconds delay = std::chrono::milliseconds(0));
+void sendInputError(unsigned inDevice, Bytes bytes);
+
+// Waits until every input due so far has been delivered (bounded; false on time-out).
+bool waitForInputDelivered(std::chrono::milliseconds limit = std::chrono::milliseconds(2000));
+
+std::vector<SentMessage> sentMessages();
+// Every service call in order, as "midiInOpen 0", "midiInStart", "midiOutOpen 1"...
+std::vector<std::string> callLog();
+bool inDeviceOpen(unsigned inDevice);
+bool outDeviceOpen(unsigned outDevice);
+size_t queuedInputBuffers(unsigned inDevice);
+// Messages the callback received, by kind (MIM_OPEN, MIM_DATA...).
+unsigned notices(unsigned inDevice, UINT kind);
+
+}  // namespace emu

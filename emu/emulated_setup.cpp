@@ -1,0 +1,61 @@
+#include "emulated_setup.h"
+
+#include <algorithm>
+#include <mutex>
+
+namespace emu {
+
+std::shared_ptr<BrevantoDevice> setUpEmulation(const SimOptions& options) {
+    const bool attached = options.devicePort != "none";
+    const auto inIt = std::find(options.inPorts.begin(), options.inPorts.end(), options.devicePort);
+    const auto outIt =
+        std::find(options.outPorts.begin(), options.outPorts.end(), options.devicePort);
+
+    std::vector<InDeviceSpec> in;
+    for (const auto& name : options.inPorts)
+        in.push_back(InDeviceSpec{name});
+    std::vector<OutDeviceSpec> out;
+    for (const auto& name : options.outPorts) {
+        OutDeviceSpec spec{name};
+        spec.playTime = std::chrono::milliseconds(options.busyMs);
+        out.push_back(spec);
+    }
+    if (attached && outIt != options.outPorts.end()) {
+        out[static_cast<size_t>(outIt - options.outPorts.begin())].acceptLimit =
+            options.unplugAfter;
+    }
+    reset(in, out);
+    if (!attached || outIt == options.outPorts.end())
+        return nullptr;
+
+    auto device = std::make_shared<BrevantoDevice>(options.script);
+    const bool answers = inIt != options.inPorts.end();
+    const unsigned inIndex = static_cast<unsigned>(inIt - options.inPorts.begin());
+    const auto delay = std::chrono::milliseconds(options.delayMs);
+    auto lock = std::make_shared<std::mutex>();
+    attachPeer(static_cast<unsigned>(outIt - options.outPorts.begin()),
+               [device, lock, answers, inIndex, delay](const Bytes& message) {
+                   std::lock_guard<std::mutex> guard(*lock);
+                   auto reply = device->receive(message);
+                   if (reply && answers)
+                       sendInput(inIndex, *reply, delay);
+               });
+    return device;
+}
+
+std::string wireLogText(const std::vector<SentMessage>& messages) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    for (const auto& message : messages) {
+        for (size_t i = 0; i < message.bytes.size(); ++i) {
+            if (i > 0)
+                text += ' ';
+            text += kDigits[message.bytes[i] >> 4];
+            text += kDigits[message.bytes[i] & 0x0F];
+        }
+        text += '\n';
+    }
+    return text;
+}
+
+}  // namespace emu

@@ -1,0 +1,20 @@
+#pragma once
+
+// Lays out the emulated MIDI service as the options say and attaches the emulated device.
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "brevanto_device.h"
+#include "emulated_midi_service.h"
+#include "sim_options.h"
+
+namespace emu {
+
+// Returns the attached device, or null when none is attached.
+std::shared_ptr<BrevantoDevice> setUpEmulation(const SimOptions& options);
+
+// One line per accepted message: upper-case two-digit hex bytes separated by single spaces.
+std::string wireLogText(const std::vector<SentMessage>& messages);
+
+}  // namespace emu

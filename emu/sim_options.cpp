@@ -1,0 +1,169 @@
+#include "sim_options.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace emu {
+
+const char* const kSimUsage =
+    "usage: talveron-update-sim [options]\n"
+    "Runs one update in the current directory against an emulated MIDI service and device.\n"
+    "  --in-ports NAMES      MIDI In device names, comma-separated (default \"Brevanto MIDI\")\n"
+    "  --out-ports NAMES     MIDI Out device names (default \"Microsoft GS Wavetable "
+    "Synth,Brevanto MIDI\")\n"
+    "  --device-port NAME    ports the device listens and answers on (default \"Brevanto "
+    "MIDI\"; none: no device)\n"
+    "  --identity CODE       reply to a probe (default 0x33; 0x15: still resetting)\n"
+    "  --probes A|B|AB|none  probes the device answers (default AB)\n"
+    "  --reply N=CODE[/K]    record N answered CODE (or none) on its first K attempts "
+    "(repeatable)\n"
+    "  --silent-from N       from record N on the device answers nothing\n"
+    "  --busy-ms MS          every message keeps playing for MS milliseconds (default 0)\n"
+    "  --unplug-after N      the device's Out port fails every message after the first N\n"
+    "  --delay-ms MS         the device answers MS milliseconds late (default 0)\n"
+    "  --wire-log FILE       every message an Out device accepted, as hex, one per line\n";
+
+namespace {
+
+constexpr long kMaxMilliseconds = 600000;
+
+bool parseNumber(const std::string& text, long min, long max, long& value) {
+    if (text.empty())
+        return false;
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const char* digits = text.c_str() + (hex ? 2 : 0);
+    if (*digits == '\0' || *digits == '-' || *digits == '+' || *digits == ' ')
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    const long parsed = std::strtol(digits, &end, hex ? 16 : 10);
+    if (errno != 0 || *end != '\0' || parsed < min || parsed > max)
+        return false;
+    value = parsed;
+    return true;
+}
+
+bool parseCode(const std::string& text, int& code) {
+    long value;
+    if (!parseNumber(text, 0, 255, value))
+        return false;
+    code = static_cast<int>(value);
+    return true;
+}
+
+std::vector<std::string> splitNames(const std::string& text) {
+    std::vector<std::string> names;
+    if (text.empty())
+        return names;
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = text.find(',', start);
+        names.push_back(text.substr(start, comma - start));
+        if (comma == std::string::npos)
+            break;
+        start = comma + 1;
+    }
+    return names;
+}
+
+// N=CODE[/K]
+bool parseReply(const std::string& text, DeviceScript& script) {
+    const size_t equals = text.find('=');
+    if (equals == std::string::npos)
+        return false;
+    long record;
+    if (!parseNumber(text.substr(0, equals), 1, 65535, record))
+        return false;
+    std::string rest = text.substr(equals + 1);
+    ScriptedReply reply;
+    const size_t slash = rest.find('/');
+    if (slash != std::string::npos) {
+        long attempts;
+        if (!parseNumber(rest.substr(slash + 1), 1, 255, attempts))
+            return false;
+        reply.attempts = static_cast<int>(attempts);
+        rest = rest.substr(0, slash);
+    }
+    if (rest == "none") {
+        reply.code = kNoAnswer;
+    } else if (!parseCode(rest, reply.code)) {
+        return false;
+    }
+    script.replies[static_cast<int>(record)] = reply;
+    return true;
+}
+
+bool applyOption(const std::string& name, const std::string& value, SimOptions& o) {
+    long number;
+    if (name == "--in-ports") {
+        o.inPorts = splitNames(value);
+    } else if (name == "--out-ports") {
+        o.outPorts = splitNames(value);
+    } else if (name == "--device-port") {
+        if (value.empty())
+            return false;
+        o.devicePort = value;
+    } else if (name == "--identity") {
+        int code;
+        if (!parseCode(value, code))
+            return false;
+        o.script.identity = static_cast<uint8_t>(code);
+    } else if (name == "--probes") {
+        if (value != "A" && value != "B" && value != "AB" && value != "none")
+            return false;
+        o.script.answersProbeA = value == "A" || value == "AB";
+        o.script.answersProbeB = value == "B" || value == "AB";
+    } else if (name == "--reply") {
+        return parseReply(value, o.script);
+    } else if (name == "--silent-from") {
+        if (!parseNumber(value, 1, 65535, number))
+            return false;
+        o.script.silentFrom = static_cast<int>(number);
+    } else if (name == "--busy-ms") {
+        if (!parseNumber(value, 0, kMaxMilliseconds, number))
+            return false;
+        o.busyMs = static_cast<int>(number);
+    } else if (name == "--unplug-after") {
+        if (!parseNumber(value, 0, 1000000000, number))
+            return false;
+        o.unplugAfter = number;
+    } else if (name == "--delay-ms") {
+        if (!parseNumber(value, 0, kMaxMilliseconds, number))
+            return false;
+        o.delayMs = static_cast<int>(number);
+    } else if (name == "--wire-log") {
+        if (value.empty())
+            return false;
+        o.wireLog = value;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool parseSimOptions(const std::vector<std::string>& args, SimOptions& options,
+                     std::string& error) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::string value;
+        const size_t equals = name.find('=');
+        if (name.rfind("--", 0) == 0 && equals != std::string::npos) {
+            value = name.substr(equals + 1);
+            name = name.substr(0, equals);
+        } else if (i + 1 < args.size()) {
+            value = args[++i];
+        } else {
+            error = "option " + name + " needs a value";
+            return false;
+        }
+        if (!applyOption(name, value, options)) {
+            error = "bad option: " + name + " " + value;
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace emu

@@ -1,0 +1,29 @@
+#pragma once
+
+// Options of talveron-update-sim: the emulated ports, the emulated device's behaviour and the
+// wire log.
+#include <string>
+#include <vector>
+
+#include "brevanto_device.h"
+
+namespace emu {
+
+struct SimOptions {
+    std::vector<std::string> inPorts{"Brevanto MIDI"};
+    std::vector<std::string> outPorts{"Microsoft GS Wavetable Synth", "Brevanto MIDI"};
+    std::string devicePort = "Brevanto MIDI";  // "none": no device attached
+    DeviceScript script;
+    int busyMs = 0;
+    long unplugAfter = -1;  // -1: never
+    int delayMs = 0;
+    std::string wireLog;  // empty: none
+};
+
+// Parses the command line (without the program name). On a bad option returns false with a
+// one-line reason in error.
+bool parseSimOptions(const std::vector<std::string>& args, SimOptions& options, std::string& error);
+
+extern const char* const kSimUsage;
+
+}  // namespace emu
