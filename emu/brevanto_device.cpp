@@ -11,10 +11,8 @@ constexpr size_t kLengthFieldBytes = 2;
 constexpr size_t kChecksumBytes = 2;
 
 int hexValue(uint8_t c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;  // the updater sends upper-case digits only
 }
 
@@ -35,8 +33,7 @@ std::optional<Bytes> BrevantoDevice::receive(const Bytes& message) {
         ++probesSeen_;
         record_.clear();  // a probe starts the conversation afresh
         const bool answers = payload == kProbeA ? script_.answersProbeA : script_.answersProbeB;
-        if (!answers)
-            return std::nullopt;
+        if (!answers) return std::nullopt;
         return reply(script_.identity);
     }
 
@@ -54,11 +51,9 @@ std::optional<Bytes> BrevantoDevice::receive(const Bytes& message) {
         }
         record_.push_back(static_cast<uint8_t>(high << 4 | low));
     }
-    if (record_.size() < kLengthFieldBytes)
-        return std::nullopt;
+    if (record_.size() < kLengthFieldBytes) return std::nullopt;
     const size_t size = (size_t{record_[0]} << 8 | record_[1]) + kLengthFieldBytes;
-    if (record_.size() < size)
-        return std::nullopt;  // more chunks to come
+    if (record_.size() < size) return std::nullopt;  // more chunks to come
     if (record_.size() > size || size < kLengthFieldBytes + kChecksumBytes) {
         record_.clear();
         return reply(kDamaged);
@@ -71,29 +66,39 @@ std::optional<Bytes> BrevantoDevice::answerRecord() {
     Bytes record;
     record.swap(record_);
 
-    uint8_t code;
-    auto scripted = script_.replies.find(recordNumber_);
-    if (scripted != script_.replies.end() && attempt_ <= scripted->second.attempts) {
-        if (scripted->second.code == kNoAnswer)
-            return std::nullopt;
-        code = static_cast<uint8_t>(scripted->second.code);
-    } else if (script_.silentFrom > 0 && recordNumber_ >= script_.silentFrom) {
-        return std::nullopt;
-    } else {
-        uint16_t sum = 0;
-        for (size_t i = kLengthFieldBytes; i < record.size() - kChecksumBytes; ++i) {
-            sum = static_cast<uint16_t>(sum + record[i]);
-        }
-        const size_t ck = record.size() - kChecksumBytes;
-        sum = static_cast<uint16_t>(sum + (record[ck] | record[ck + 1] << 8));
-        code = sum == 0 ? kAcknowledged : kCrcError;
+    int code = scriptedCode();
+    if (code == kNotScripted) {
+        const bool silent = script_.silentFrom > 0 && recordNumber_ >= script_.silentFrom;
+        code = silent ? kNoAnswer : checksumVerdict(record);
     }
+    if (code == kNoAnswer) return std::nullopt;
     if (code == kAcknowledged) {
         flashed_.insert(flashed_.end(), record.begin(), record.end());
         ++recordNumber_;
         attempt_ = 0;
     }
-    return reply(code);
+    return reply(static_cast<uint8_t>(code));
+}
+
+int BrevantoDevice::checksumVerdict(const Bytes& record) {
+    uint16_t sum = 0;
+    for (size_t i = kLengthFieldBytes; i < record.size() - kChecksumBytes; ++i) {
+        sum = static_cast<uint16_t>(sum + record[i]);
+    }
+    const size_t ck = record.size() - kChecksumBytes;
+    sum = static_cast<uint16_t>(sum + (record[ck] | record[ck + 1] << 8));
+    return sum == 0 ? kAcknowledged : kCrcError;
+}
+
+int BrevantoDevice::scriptedCode() const {
+    auto scripted = script_.replies.find(recordNumber_);
+    if (scripted == script_.replies.end()) return kNotScripted;
+    int first = 1;
+    for (const auto& reply : scripted->second) {
+        if (attempt_ < first + reply.attempts) return reply.code;
+        first += reply.attempts;
+    }
+    return kNotScripted;
 }
 
 }  // namespace emu

@@ -22,8 +22,10 @@ struct DeviceScript {
     uint8_t identity = 0x33;  // answer to a probe; 0x15 plays a device still resetting
     bool answersProbeA = true;
     bool answersProbeB = true;
-    std::map<int, ScriptedReply> replies;  // by record number, 1-based in image order
-    int silentFrom = 0;                    // from this record on, no answer; 0 = never
+    // By record number, 1-based in image order; several replies for one record follow one
+    // another over its attempts.
+    std::map<int, std::vector<ScriptedReply>> replies;
+    int silentFrom = 0;  // from this record on, no answer; 0 = never
 };
 
 class BrevantoDevice {
@@ -43,6 +45,10 @@ class BrevantoDevice {
 
   private:
     std::optional<Bytes> answerRecord();
+    // The scripted answer to this attempt at the current record, or kNotScripted.
+    int scriptedCode() const;
+    static constexpr int kNotScripted = -2;
+    static int checksumVerdict(const Bytes& record);
     static Bytes reply(uint8_t code);
 
     DeviceScript script_;

@@ -63,8 +63,7 @@ struct Notice {
     DWORD_PTR param1;
     DWORD_PTR param2;
     void send() const {
-        if (callback != nullptr)
-            callback(handle, kind, instance, param1, param2);
+        if (callback != nullptr) callback(handle, kind, instance, param1, param2);
     }
 };
 
@@ -99,16 +98,14 @@ class Service {
     InDevice* inByHandle(HMIDIIN h) {
         const uintptr_t id = reinterpret_cast<uintptr_t>(h);
         for (auto& d : in_) {
-            if (d.open && d.handle == id)
-                return &d;
+            if (d.open && d.handle == id) return &d;
         }
         return nullptr;
     }
     OutDevice* outByHandle(HMIDIOUT h) {
         const uintptr_t id = reinterpret_cast<uintptr_t>(h);
         for (auto& d : out_) {
-            if (d.open && d.handle == id)
-                return &d;
+            if (d.open && d.handle == id) return &d;
         }
         return nullptr;
     }
@@ -126,8 +123,7 @@ class Service {
     // Lets a callback under way on the worker finish before the caller changes a device's
     // buffers, as the real service does not hand a buffer back twice.
     void waitForCallbacks(std::unique_lock<std::mutex>& lock) {
-        if (std::this_thread::get_id() == workerId_)
-            return;
+        if (std::this_thread::get_id() == workerId_) return;
         idle_.wait_for(lock, kCallbackDrainLimit, [this] { return !delivering_; });
     }
 
@@ -144,8 +140,7 @@ Service& service() {
 void Service::deliver(std::unique_lock<std::mutex>& lock, InputEvent event) {
     const uint64_t epoch = epoch_;
     auto deviceReady = [&]() -> InDevice* {
-        if (epoch != epoch_ || event.device >= in_.size())
-            return nullptr;
+        if (epoch != epoch_ || event.device >= in_.size()) return nullptr;
         InDevice& d = in_[event.device];
         return (d.open && d.started) ? &d : nullptr;
     };
@@ -159,13 +154,11 @@ void Service::deliver(std::unique_lock<std::mutex>& lock, InputEvent event) {
     };
 
     InDevice* d = deviceReady();
-    if (d == nullptr || event.bytes.empty())
-        return;  // input to a closed or stopped port is lost
+    if (d == nullptr || event.bytes.empty()) return;  // input to a closed or stopped port is lost
 
     if (event.error) {
         if (event.bytes[0] == 0xF0) {
-            if (d->queue.empty())
-                return;
+            if (d->queue.empty()) return;
             MIDIHDR* header = d->queue.front();
             d->queue.pop_front();
             header->dwBytesRecorded = 0;
@@ -190,8 +183,7 @@ void Service::deliver(std::unique_lock<std::mutex>& lock, InputEvent event) {
     size_t offset = 0;
     while (offset < event.bytes.size()) {
         d = deviceReady();
-        if (d == nullptr || d->queue.empty())
-            return;
+        if (d == nullptr || d->queue.empty()) return;
         MIDIHDR* header = d->queue.front();
         d->queue.pop_front();
         const size_t n = std::min<size_t>(event.bytes.size() - offset, header->dwBufferLength);
@@ -214,8 +206,7 @@ void Service::run() {
         for (unsigned i = 0; i < out_.size(); ++i) {
             OutDevice& d = out_[i];
             for (auto& p : d.playing) {
-                if (p.handedToPeer)
-                    continue;
+                if (p.handedToPeer) continue;
                 if (p.end > now) {
                     next = std::min(next, p.end);
                     break;
@@ -231,15 +222,13 @@ void Service::run() {
                 next = Clock::time_point::min();  // look again: the lists may have changed
                 break;
             }
-            if (next == Clock::time_point::min())
-                break;
+            if (next == Clock::time_point::min()) break;
             while (!d.playing.empty() && d.playing.front().handedToPeer &&
                    d.playing.front().header == nullptr) {
                 d.playing.pop_front();
             }
         }
-        if (next == Clock::time_point::min())
-            continue;
+        if (next == Clock::time_point::min()) continue;
 
         if (!events_.empty()) {
             auto first = events_.begin();
@@ -287,8 +276,7 @@ void reset(std::vector<InDeviceSpec> inDevices, std::vector<OutDeviceSpec> outDe
 void attachPeer(unsigned outDevice, Peer peer) {
     Service& s = service();
     std::lock_guard<std::mutex> lock(s.mutex_);
-    if (outDevice < s.out_.size())
-        s.out_[outDevice].peer = std::move(peer);
+    if (outDevice < s.out_.size()) s.out_[outDevice].peer = std::move(peer);
 }
 
 namespace {
@@ -318,8 +306,7 @@ bool waitForInputDelivered(std::chrono::milliseconds limit) {
     std::unique_lock<std::mutex> lock(s.mutex_);
     const auto now = Clock::now();
     return s.idle_.wait_for(lock, limit, [&] {
-        if (s.delivering_)
-            return false;
+        if (s.delivering_) return false;
         return s.events_.empty() || s.events_.begin()->first.first > now;
     });
 }
@@ -357,8 +344,7 @@ size_t queuedInputBuffers(unsigned inDevice) {
 unsigned notices(unsigned inDevice, UINT kind) {
     Service& s = service();
     std::lock_guard<std::mutex> lock(s.mutex_);
-    if (inDevice >= s.in_.size())
-        return 0;
+    if (inDevice >= s.in_.size()) return 0;
     auto it = s.in_[inDevice].notices.find(kind);
     return it == s.in_[inDevice].notices.end() ? 0 : it->second;
 }
@@ -402,17 +388,12 @@ MMRESULT WINAPI midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback,
     auto& s = service();
     std::unique_lock<std::mutex> lock(s.mutex_);
     s.log_.push_back("midiInOpen " + std::to_string(uDeviceID));
-    if (phmi == nullptr)
-        return MMSYSERR_INVALPARAM;
-    if (uDeviceID >= s.in_.size())
-        return MMSYSERR_BADDEVICEID;
-    if (fdwOpen != CALLBACK_FUNCTION && fdwOpen != CALLBACK_NULL)
-        return MMSYSERR_INVALFLAG;
+    if (phmi == nullptr) return MMSYSERR_INVALPARAM;
+    if (uDeviceID >= s.in_.size()) return MMSYSERR_BADDEVICEID;
+    if (fdwOpen != CALLBACK_FUNCTION && fdwOpen != CALLBACK_NULL) return MMSYSERR_INVALFLAG;
     emu::InDevice& d = s.in_[uDeviceID];
-    if (d.spec.openResult != MMSYSERR_NOERROR)
-        return d.spec.openResult;
-    if (d.open)
-        return MMSYSERR_ALLOCATED;
+    if (d.spec.openResult != MMSYSERR_NOERROR) return d.spec.openResult;
+    if (d.open) return MMSYSERR_ALLOCATED;
     d.open = true;
     d.started = false;
     d.handle = s.nextHandle_++;
@@ -431,10 +412,8 @@ MMRESULT WINAPI midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback,
 MMRESULT WINAPI midiInGetDevCapsA(UINT_PTR uDeviceID, LPMIDIINCAPSA pmic, UINT cbmic) {
     auto& s = service();
     std::lock_guard<std::mutex> lock(s.mutex_);
-    if (pmic == nullptr || cbmic < sizeof(MIDIINCAPSA))
-        return MMSYSERR_INVALPARAM;
-    if (uDeviceID >= s.in_.size())
-        return MMSYSERR_BADDEVICEID;
+    if (pmic == nullptr || cbmic < sizeof(MIDIINCAPSA)) return MMSYSERR_INVALPARAM;
+    if (uDeviceID >= s.in_.size()) return MMSYSERR_BADDEVICEID;
     std::memset(pmic, 0, sizeof *pmic);
     copyName(s.in_[uDeviceID].spec.name, pmic->szPname);
     return MMSYSERR_NOERROR;
@@ -443,10 +422,8 @@ MMRESULT WINAPI midiInGetDevCapsA(UINT_PTR uDeviceID, LPMIDIINCAPSA pmic, UINT c
 MMRESULT WINAPI midiInPrepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
     auto& s = service();
     std::lock_guard<std::mutex> lock(s.mutex_);
-    if (s.inByHandle(hmi) == nullptr)
-        return MMSYSERR_INVALHANDLE;
-    if (!headerUsable(pmh, cbmh))
-        return MMSYSERR_INVALPARAM;
+    if (s.inByHandle(hmi) == nullptr) return MMSYSERR_INVALHANDLE;
+    if (!headerUsable(pmh, cbmh)) return MMSYSERR_INVALPARAM;
     pmh->dwFlags |= MHDR_PREPARED;
     return MMSYSERR_NOERROR;
 }
@@ -454,12 +431,9 @@ MMRESULT WINAPI midiInPrepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
 MMRESULT WINAPI midiInUnprepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
     auto& s = service();
     std::lock_guard<std::mutex> lock(s.mutex_);
-    if (s.inByHandle(hmi) == nullptr)
-        return MMSYSERR_INVALHANDLE;
-    if (pmh == nullptr || cbmh < sizeof(MIDIHDR))
-        return MMSYSERR_INVALPARAM;
-    if ((pmh->dwFlags & MHDR_INQUEUE) != 0)
-        return MIDIERR_STILLPLAYING;
+    if (s.inByHandle(hmi) == nullptr) return MMSYSERR_INVALHANDLE;
+    if (pmh == nullptr || cbmh < sizeof(MIDIHDR)) return MMSYSERR_INVALPARAM;
+    if ((pmh->dwFlags & MHDR_INQUEUE) != 0) return MIDIERR_STILLPLAYING;
     pmh->dwFlags &= ~MHDR_PREPARED;
     return MMSYSERR_NOERROR;
 }
@@ -468,14 +442,10 @@ MMRESULT WINAPI midiInAddBuffer(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
     auto& s = service();
     std::lock_guard<std::mutex> lock(s.mutex_);
     emu::InDevice* d = s.inByHandle(hmi);
-    if (d == nullptr)
-        return MMSYSERR_INVALHANDLE;
-    if (!headerUsable(pmh, cbmh))
-        return MMSYSERR_INVALPARAM;
-    if ((pmh->dwFlags & MHDR_PREPARED) == 0)
-        return MIDIERR_UNPREPARED;
-    if ((pmh->dwFlags & MHDR_INQUEUE) != 0)
-        return MIDIERR_STILLPLAYING;
+    if (d == nullptr) return MMSYSERR_INVALHANDLE;
+    if (!headerUsable(pmh, cbmh)) return MMSYSERR_INVALPARAM;
+    if ((pmh->dwFlags & MHDR_PREPARED) == 0) return MIDIERR_UNPREPARED;
+    if ((pmh->dwFlags & MHDR_INQUEUE) != 0) return MIDIERR_STILLPLAYING;
     pmh->dwFlags = (pmh->dwFlags & ~MHDR_DONE) | MHDR_INQUEUE;
     pmh->dwBytesRecorded = 0;
     d->queue.push_back(pmh);
@@ -487,10 +457,8 @@ MMRESULT WINAPI midiInStart(HMIDIIN hmi) {
     std::lock_guard<std::mutex> lock(s.mutex_);
     s.log_.push_back("midiInStart");
     emu::InDevice* d = s.inByHandle(hmi);
-    if (d == nullptr)
-        return MMSYSERR_INVALHANDLE;
-    if (d->spec.startResult != MMSYSERR_NOERROR)
-        return d->spec.startResult;
+    if (d == nullptr) return MMSYSERR_INVALHANDLE;
+    if (d->spec.startResult != MMSYSERR_NOERROR) return d->spec.startResult;
     d->started = true;
     return MMSYSERR_NOERROR;
 }
@@ -499,8 +467,7 @@ MMRESULT WINAPI midiInStop(HMIDIIN hmi) {
     auto& s = service();
     std::lock_guard<std::mutex> lock(s.mutex_);
     emu::InDevice* d = s.inByHandle(hmi);
-    if (d == nullptr)
-        return MMSYSERR_INVALHANDLE;
+    if (d == nullptr) return MMSYSERR_INVALHANDLE;
     d->started = false;
     return MMSYSERR_NOERROR;
 }
@@ -511,8 +478,7 @@ MMRESULT WINAPI midiInReset(HMIDIIN hmi) {
     s.log_.push_back("midiInReset");
     s.waitForCallbacks(lock);
     emu::InDevice* d = s.inByHandle(hmi);
-    if (d == nullptr)
-        return MMSYSERR_INVALHANDLE;
+    if (d == nullptr) return MMSYSERR_INVALHANDLE;
     d->started = false;
     // Every queued buffer comes back, empty, through the callback.
     std::vector<emu::Notice> returned;
@@ -523,8 +489,7 @@ MMRESULT WINAPI midiInReset(HMIDIIN hmi) {
     }
     d->queue.clear();
     lock.unlock();
-    for (const auto& n : returned)
-        n.send();
+    for (const auto& n : returned) n.send();
     return MMSYSERR_NOERROR;
 }
 
@@ -534,10 +499,8 @@ MMRESULT WINAPI midiInClose(HMIDIIN hmi) {
     s.log_.push_back("midiInClose");
     s.waitForCallbacks(lock);
     emu::InDevice* d = s.inByHandle(hmi);
-    if (d == nullptr)
-        return MMSYSERR_INVALHANDLE;
-    if (!d->queue.empty())
-        return MIDIERR_STILLPLAYING;
+    if (d == nullptr) return MMSYSERR_INVALHANDLE;
+    if (!d->queue.empty()) return MIDIERR_STILLPLAYING;
     d->open = false;
     d->started = false;
     const emu::Notice closed = s.notice(*d, MIM_CLOSE, 0, 0);
@@ -551,18 +514,13 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR /*dwCallb
     auto& s = service();
     std::lock_guard<std::mutex> lock(s.mutex_);
     s.log_.push_back("midiOutOpen " + std::to_string(uDeviceID));
-    if (phmo == nullptr)
-        return MMSYSERR_INVALPARAM;
-    if (uDeviceID >= s.out_.size())
-        return MMSYSERR_BADDEVICEID;
+    if (phmo == nullptr) return MMSYSERR_INVALPARAM;
+    if (uDeviceID >= s.out_.size()) return MMSYSERR_BADDEVICEID;
     // Output notices are not emulated; the updater asks for none.
-    if (fdwOpen != CALLBACK_NULL)
-        return MMSYSERR_INVALFLAG;
+    if (fdwOpen != CALLBACK_NULL) return MMSYSERR_INVALFLAG;
     emu::OutDevice& d = s.out_[uDeviceID];
-    if (d.spec.openResult != MMSYSERR_NOERROR)
-        return d.spec.openResult;
-    if (d.open)
-        return MMSYSERR_ALLOCATED;
+    if (d.spec.openResult != MMSYSERR_NOERROR) return d.spec.openResult;
+    if (d.open) return MMSYSERR_ALLOCATED;
     d.open = true;
     d.handle = s.nextHandle_++;
     *phmo = reinterpret_cast<HMIDIOUT>(d.handle);
@@ -572,10 +530,8 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR /*dwCallb
 MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR uDeviceID, LPMIDIOUTCAPSA pmoc, UINT cbmoc) {
     auto& s = service();
     std::lock_guard<std::mutex> lock(s.mutex_);
-    if (pmoc == nullptr || cbmoc < sizeof(MIDIOUTCAPSA))
-        return MMSYSERR_INVALPARAM;
-    if (uDeviceID >= s.out_.size())
-        return MMSYSERR_BADDEVICEID;
+    if (pmoc == nullptr || cbmoc < sizeof(MIDIOUTCAPSA)) return MMSYSERR_INVALPARAM;
+    if (uDeviceID >= s.out_.size()) return MMSYSERR_BADDEVICEID;
     std::memset(pmoc, 0, sizeof *pmoc);
     copyName(s.out_[uDeviceID].spec.name, pmoc->szPname);
     return MMSYSERR_NOERROR;
@@ -584,10 +540,8 @@ MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR uDeviceID, LPMIDIOUTCAPSA pmoc, UINT
 MMRESULT WINAPI midiOutPrepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
     auto& s = service();
     std::lock_guard<std::mutex> lock(s.mutex_);
-    if (s.outByHandle(hmo) == nullptr)
-        return MMSYSERR_INVALHANDLE;
-    if (!headerUsable(pmh, cbmh))
-        return MMSYSERR_INVALPARAM;
+    if (s.outByHandle(hmo) == nullptr) return MMSYSERR_INVALHANDLE;
+    if (!headerUsable(pmh, cbmh)) return MMSYSERR_INVALPARAM;
     pmh->dwFlags |= MHDR_PREPARED;
     return MMSYSERR_NOERROR;
 }
@@ -596,14 +550,10 @@ MMRESULT WINAPI midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
     auto& s = service();
     std::lock_guard<std::mutex> lock(s.mutex_);
     emu::OutDevice* d = s.outByHandle(hmo);
-    if (d == nullptr)
-        return MMSYSERR_INVALHANDLE;
-    if (!headerUsable(pmh, cbmh))
-        return MMSYSERR_INVALPARAM;
-    if ((pmh->dwFlags & MHDR_PREPARED) == 0)
-        return MIDIERR_UNPREPARED;
-    if ((pmh->dwFlags & MHDR_INQUEUE) != 0)
-        return MIDIERR_STILLPLAYING;
+    if (d == nullptr) return MMSYSERR_INVALHANDLE;
+    if (!headerUsable(pmh, cbmh)) return MMSYSERR_INVALPARAM;
+    if ((pmh->dwFlags & MHDR_PREPARED) == 0) return MIDIERR_UNPREPARED;
+    if ((pmh->dwFlags & MHDR_INQUEUE) != 0) return MIDIERR_STILLPLAYING;
     if (d->spec.acceptLimit >= 0 && d->accepted >= d->spec.acceptLimit) {
         return MMSYSERR_NODRIVER;  // unplugged
     }
@@ -623,15 +573,11 @@ MMRESULT WINAPI midiOutUnprepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
     auto& s = service();
     std::lock_guard<std::mutex> lock(s.mutex_);
     emu::OutDevice* d = s.outByHandle(hmo);
-    if (d == nullptr)
-        return MMSYSERR_INVALHANDLE;
-    if (pmh == nullptr || cbmh < sizeof(MIDIHDR))
-        return MMSYSERR_INVALPARAM;
+    if (d == nullptr) return MMSYSERR_INVALHANDLE;
+    if (pmh == nullptr || cbmh < sizeof(MIDIHDR)) return MMSYSERR_INVALPARAM;
     for (auto& p : d->playing) {
-        if (p.header != pmh)
-            continue;
-        if (Clock::now() < p.end)
-            return MIDIERR_STILLPLAYING;
+        if (p.header != pmh) continue;
+        if (Clock::now() < p.end) return MIDIERR_STILLPLAYING;
         p.header = nullptr;
     }
     pmh->dwFlags = (pmh->dwFlags & ~(MHDR_PREPARED | MHDR_INQUEUE)) | MHDR_DONE;
@@ -643,12 +589,10 @@ MMRESULT WINAPI midiOutReset(HMIDIOUT hmo) {
     std::lock_guard<std::mutex> lock(s.mutex_);
     s.log_.push_back("midiOutReset");
     emu::OutDevice* d = s.outByHandle(hmo);
-    if (d == nullptr)
-        return MMSYSERR_INVALHANDLE;
+    if (d == nullptr) return MMSYSERR_INVALHANDLE;
     // Messages still playing are cut off: they end now and never reach the peer whole.
     for (auto& p : d->playing) {
-        if (p.handedToPeer)
-            continue;
+        if (p.handedToPeer) continue;
         p.handedToPeer = true;
         p.end = Clock::now();
     }
@@ -660,11 +604,9 @@ MMRESULT WINAPI midiOutClose(HMIDIOUT hmo) {
     std::lock_guard<std::mutex> lock(s.mutex_);
     s.log_.push_back("midiOutClose");
     emu::OutDevice* d = s.outByHandle(hmo);
-    if (d == nullptr)
-        return MMSYSERR_INVALHANDLE;
+    if (d == nullptr) return MMSYSERR_INVALHANDLE;
     for (const auto& p : d->playing) {
-        if (p.header != nullptr && Clock::now() < p.end)
-            return MIDIERR_STILLPLAYING;
+        if (p.header != nullptr && Clock::now() < p.end) return MIDIERR_STILLPLAYING;
     }
     d->open = false;
     return MMSYSERR_NOERROR;

@@ -12,8 +12,7 @@ std::shared_ptr<BrevantoDevice> setUpEmulation(const SimOptions& options) {
         std::find(options.outPorts.begin(), options.outPorts.end(), options.devicePort);
 
     std::vector<InDeviceSpec> in;
-    for (const auto& name : options.inPorts)
-        in.push_back(InDeviceSpec{name});
+    for (const auto& name : options.inPorts) in.push_back(InDeviceSpec{name});
     std::vector<OutDeviceSpec> out;
     for (const auto& name : options.outPorts) {
         OutDeviceSpec spec{name};
@@ -25,8 +24,7 @@ std::shared_ptr<BrevantoDevice> setUpEmulation(const SimOptions& options) {
             options.unplugAfter;
     }
     reset(in, out);
-    if (!attached || outIt == options.outPorts.end())
-        return nullptr;
+    if (!attached || outIt == options.outPorts.end()) return nullptr;
 
     auto device = std::make_shared<BrevantoDevice>(options.script);
     const bool answers = inIt != options.inPorts.end();
@@ -37,8 +35,7 @@ std::shared_ptr<BrevantoDevice> setUpEmulation(const SimOptions& options) {
                [device, lock, answers, inIndex, delay](const Bytes& message) {
                    std::lock_guard<std::mutex> guard(*lock);
                    auto reply = device->receive(message);
-                   if (reply && answers)
-                       sendInput(inIndex, *reply, delay);
+                   if (reply && answers) sendInput(inIndex, *reply, delay);
                });
     return device;
 }
@@ -48,8 +45,7 @@ std::string wireLogText(const std::vector<SentMessage>& messages) {
     std::string text;
     for (const auto& message : messages) {
         for (size_t i = 0; i < message.bytes.size(); ++i) {
-            if (i > 0)
-                text += ' ';
+            if (i > 0) text += ' ';
             text += kDigits[message.bytes[i] >> 4];
             text += kDigits[message.bytes[i] & 0x0F];
         }

@@ -28,39 +28,33 @@ namespace {
 constexpr long kMaxMilliseconds = 600000;
 
 bool parseNumber(const std::string& text, long min, long max, long& value) {
-    if (text.empty())
-        return false;
+    if (text.empty()) return false;
     const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
     const char* digits = text.c_str() + (hex ? 2 : 0);
-    if (*digits == '\0' || *digits == '-' || *digits == '+' || *digits == ' ')
-        return false;
+    if (*digits == '\0' || *digits == '-' || *digits == '+' || *digits == ' ') return false;
     char* end = nullptr;
     errno = 0;
     const long parsed = std::strtol(digits, &end, hex ? 16 : 10);
-    if (errno != 0 || *end != '\0' || parsed < min || parsed > max)
-        return false;
+    if (errno != 0 || *end != '\0' || parsed < min || parsed > max) return false;
     value = parsed;
     return true;
 }
 
 bool parseCode(const std::string& text, int& code) {
     long value;
-    if (!parseNumber(text, 0, 255, value))
-        return false;
+    if (!parseNumber(text, 0, 255, value)) return false;
     code = static_cast<int>(value);
     return true;
 }
 
 std::vector<std::string> splitNames(const std::string& text) {
     std::vector<std::string> names;
-    if (text.empty())
-        return names;
+    if (text.empty()) return names;
     size_t start = 0;
     for (;;) {
         const size_t comma = text.find(',', start);
         names.push_back(text.substr(start, comma - start));
-        if (comma == std::string::npos)
-            break;
+        if (comma == std::string::npos) break;
         start = comma + 1;
     }
     return names;
@@ -69,18 +63,15 @@ std::vector<std::string> splitNames(const std::string& text) {
 // N=CODE[/K]
 bool parseReply(const std::string& text, DeviceScript& script) {
     const size_t equals = text.find('=');
-    if (equals == std::string::npos)
-        return false;
+    if (equals == std::string::npos) return false;
     long record;
-    if (!parseNumber(text.substr(0, equals), 1, 65535, record))
-        return false;
+    if (!parseNumber(text.substr(0, equals), 1, 65535, record)) return false;
     std::string rest = text.substr(equals + 1);
     ScriptedReply reply;
     const size_t slash = rest.find('/');
     if (slash != std::string::npos) {
         long attempts;
-        if (!parseNumber(rest.substr(slash + 1), 1, 255, attempts))
-            return false;
+        if (!parseNumber(rest.substr(slash + 1), 1, 255, attempts)) return false;
         reply.attempts = static_cast<int>(attempts);
         rest = rest.substr(0, slash);
     }
@@ -89,7 +80,7 @@ bool parseReply(const std::string& text, DeviceScript& script) {
     } else if (!parseCode(rest, reply.code)) {
         return false;
     }
-    script.replies[static_cast<int>(record)] = reply;
+    script.replies[static_cast<int>(record)].push_back(reply);
     return true;
 }
 
@@ -100,40 +91,32 @@ bool applyOption(const std::string& name, const std::string& value, SimOptions& 
     } else if (name == "--out-ports") {
         o.outPorts = splitNames(value);
     } else if (name == "--device-port") {
-        if (value.empty())
-            return false;
+        if (value.empty()) return false;
         o.devicePort = value;
     } else if (name == "--identity") {
         int code;
-        if (!parseCode(value, code))
-            return false;
+        if (!parseCode(value, code)) return false;
         o.script.identity = static_cast<uint8_t>(code);
     } else if (name == "--probes") {
-        if (value != "A" && value != "B" && value != "AB" && value != "none")
-            return false;
+        if (value != "A" && value != "B" && value != "AB" && value != "none") return false;
         o.script.answersProbeA = value == "A" || value == "AB";
         o.script.answersProbeB = value == "B" || value == "AB";
     } else if (name == "--reply") {
         return parseReply(value, o.script);
     } else if (name == "--silent-from") {
-        if (!parseNumber(value, 1, 65535, number))
-            return false;
+        if (!parseNumber(value, 1, 65535, number)) return false;
         o.script.silentFrom = static_cast<int>(number);
     } else if (name == "--busy-ms") {
-        if (!parseNumber(value, 0, kMaxMilliseconds, number))
-            return false;
+        if (!parseNumber(value, 0, kMaxMilliseconds, number)) return false;
         o.busyMs = static_cast<int>(number);
     } else if (name == "--unplug-after") {
-        if (!parseNumber(value, 0, 1000000000, number))
-            return false;
+        if (!parseNumber(value, 0, 1000000000, number)) return false;
         o.unplugAfter = number;
     } else if (name == "--delay-ms") {
-        if (!parseNumber(value, 0, kMaxMilliseconds, number))
-            return false;
+        if (!parseNumber(value, 0, kMaxMilliseconds, number)) return false;
         o.delayMs = static_cast<int>(number);
     } else if (name == "--wire-log") {
-        if (value.empty())
-            return false;
+        if (value.empty()) return false;
         o.wireLog = value;
     } else {
         return false;

@@ -17,20 +17,15 @@ char asciiLower(char c) {
 }
 
 bool wildcardMatches(const char* pattern, const char* name) {
-    if (*pattern == '\0')
-        return *name == '\0';
+    if (*pattern == '\0') return *name == '\0';
     if (*pattern == '*') {
         for (const char* rest = name;; ++rest) {
-            if (wildcardMatches(pattern + 1, rest))
-                return true;
-            if (*rest == '\0')
-                return false;
+            if (wildcardMatches(pattern + 1, rest)) return true;
+            if (*rest == '\0') return false;
         }
     }
-    if (*name == '\0')
-        return false;
-    if (*pattern != '?' && asciiLower(*pattern) != asciiLower(*name))
-        return false;
+    if (*name == '\0') return false;
+    if (*pattern != '?' && asciiLower(*pattern) != asciiLower(*name)) return false;
     return wildcardMatches(pattern + 1, name + 1);
 }
 
@@ -38,10 +33,8 @@ int compareListingOrder(const char* a, const char* b) {
     for (size_t i = 0;; ++i) {
         const unsigned char la = static_cast<unsigned char>(asciiLower(a[i]));
         const unsigned char lb = static_cast<unsigned char>(asciiLower(b[i]));
-        if (la != lb)
-            return la < lb ? -1 : 1;
-        if (la == '\0')
-            break;
+        if (la != lb) return la < lb ? -1 : 1;
+        if (la == '\0') break;
     }
     return std::strcmp(a, b);
 }
@@ -58,23 +51,20 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, WIN32_FIND_DATAA* lpFindFileData) {
         return INVALID_HANDLE_VALUE;
     }
     DIR* dir = opendir(".");
-    if (dir == nullptr)
-        return INVALID_HANDLE_VALUE;
+    if (dir == nullptr) return INVALID_HANDLE_VALUE;
 
     bool found = false;
     char best[MAX_PATH] = {};
     while (const dirent* entry = readdir(dir)) {
         const size_t length = std::strlen(entry->d_name);
-        if (length >= sizeof best || !wildcardMatches(lpFileName, entry->d_name))
-            continue;
+        if (length >= sizeof best || !wildcardMatches(lpFileName, entry->d_name)) continue;
         if (!found || compareListingOrder(entry->d_name, best) < 0) {
             std::memcpy(best, entry->d_name, length + 1);
             found = true;
         }
     }
     closedir(dir);
-    if (!found)
-        return INVALID_HANDLE_VALUE;
+    if (!found) return INVALID_HANDLE_VALUE;
 
     std::memset(lpFindFileData, 0, sizeof *lpFindFileData);
     std::memcpy(lpFindFileData->cFileName, best, sizeof best);

@@ -24,10 +24,8 @@ bool imageStagesPass(RunState& run) {
 
 // Stages 4 to 6; the caller closes the ports however these end.
 void deviceStages(RunState& run) {
-    if (openMidiPorts() == StageResult::kStop)
-        return;
-    if (handshake(run) == StageResult::kStop)
-        return;
+    if (openMidiPorts() == StageResult::kStop) return;
+    if (handshake(run) == StageResult::kStop) return;
     transferImage(run);
 }
 

@@ -24,8 +24,7 @@ struct RunCase {
 
 std::string tooManyNumbers() {
     std::string text;
-    for (int i = 0; i < 65536; ++i)
-        text += "00";
+    for (int i = 0; i < 65536; ++i) text += "00";
     return text;
 }
 
@@ -55,8 +54,7 @@ TEST(RunTranscript, EveryEndBeforeTheDevice) {
     };
     for (const auto& c : cases) {
         ScratchDir dir;
-        for (const auto& [name, content] : c.files)
-            dir.write(name, content);
+        for (const auto& [name, content] : c.files) dir.write(name, content);
         const ProcessResult result = runProcess(TALVERON_UPDATE_EXE, {}, dir.path());
         EXPECT_EQ(result.out, c.expected) << c.name;
         EXPECT_EQ(result.exitStatus, 0) << c.name;

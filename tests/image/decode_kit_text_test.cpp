@@ -76,8 +76,7 @@ TEST(DecodeKitText, NumberSplitAcrossBlocksDecodesAsOne) {
 
 TEST(DecodeKitText, LimitIs65535Numbers) {
     std::string full;
-    for (int i = 0; i < 65535; ++i)
-        full += "5A";
+    for (int i = 0; i < 65535; ++i) full += "5A";
     KitDecodeStatus status;
     EXPECT_EQ(decodeWhole(full, &status).size(), 65535u);
     EXPECT_EQ(status, KitDecodeStatus::kEnded);

@@ -64,8 +64,7 @@ TEST(FindKitFile, FamilyPrefixAndFirstEntry) {
     };
     for (const auto& c : cases) {
         ScratchDir dir;
-        for (const auto& file : c.files)
-            dir.write(file, "00");
+        for (const auto& file : c.files) dir.write(file, "00");
         CurrentDir inside(dir.path());
         resetRunState(run);
         run.identityCode = 0x99;  // must be overwritten either way where a name was checked

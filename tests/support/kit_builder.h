@@ -12,8 +12,7 @@ using Bytes = std::vector<uint8_t>;
 inline Bytes makeRecord(const Bytes& payload) {
     const uint16_t length = static_cast<uint16_t>(payload.size() + 2);
     uint16_t sum = 0;
-    for (uint8_t b : payload)
-        sum = static_cast<uint16_t>(sum + b);
+    for (uint8_t b : payload) sum = static_cast<uint16_t>(sum + b);
     const uint16_t checksum = static_cast<uint16_t>(0x10000 - sum);
     Bytes record{static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length & 0xFF)};
     record.insert(record.end(), payload.begin(), payload.end());
@@ -25,15 +24,13 @@ inline Bytes makeRecord(const Bytes& payload) {
 // A payload of n bytes that counts up from seed.
 inline Bytes countingPayload(size_t n, uint8_t seed = 0) {
     Bytes payload(n);
-    for (size_t i = 0; i < n; ++i)
-        payload[i] = static_cast<uint8_t>(seed + i);
+    for (size_t i = 0; i < n; ++i) payload[i] = static_cast<uint8_t>(seed + i);
     return payload;
 }
 
 inline Bytes concat(const std::vector<Bytes>& parts) {
     Bytes all;
-    for (const auto& part : parts)
-        all.insert(all.end(), part.begin(), part.end());
+    for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
     return all;
 }
 

@@ -18,8 +18,7 @@ struct ProcessResult {
 inline ProcessResult runProcess(const std::string& program, const std::vector<std::string>& args,
                                 const std::filesystem::path& dir) {
     int pipeFds[2];
-    if (pipe(pipeFds) != 0)
-        return {};
+    if (pipe(pipeFds) != 0) return {};
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(pipeFds[1], STDOUT_FILENO);
@@ -27,12 +26,10 @@ inline ProcessResult runProcess(const std::string& program, const std::vector<st
         close(pipeFds[1]);
         std::FILE* devNull = std::freopen("/dev/null", "r", stdin);
         (void)devNull;
-        if (chdir(dir.c_str()) != 0)
-            _exit(127);
+        if (chdir(dir.c_str()) != 0) _exit(127);
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(program.c_str()));
-        for (const auto& arg : args)
-            argv.push_back(const_cast<char*>(arg.c_str()));
+        for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
         argv.push_back(nullptr);
         execv(program.c_str(), argv.data());
         _exit(127);

@@ -13,8 +13,7 @@ class ScratchDir {
   public:
     ScratchDir() {
         std::string pattern = (std::filesystem::temp_directory_path() / "talveron-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr)
-            std::abort();
+        if (mkdtemp(pattern.data()) == nullptr) std::abort();
         path_ = pattern;
     }
     ~ScratchDir() {

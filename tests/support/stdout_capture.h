@@ -12,8 +12,7 @@ class StdoutCapture {
     StdoutCapture() {
         std::fflush(stdout);
         file_ = std::tmpfile();
-        if (file_ == nullptr)
-            std::abort();
+        if (file_ == nullptr) std::abort();
         saved_ = dup(STDOUT_FILENO);
         dup2(fileno(file_), STDOUT_FILENO);
     }
@@ -31,15 +30,13 @@ class StdoutCapture {
         std::rewind(file_);
         char block[4096];
         size_t got;
-        while ((got = std::fread(block, 1, sizeof block, file_)) > 0)
-            out.append(block, got);
+        while ((got = std::fread(block, 1, sizeof block, file_)) > 0) out.append(block, got);
         return out;
     }
 
   private:
     void restore() {
-        if (saved_ < 0)
-            return;
+        if (saved_ < 0) return;
         std::fflush(stdout);
         dup2(saved_, STDOUT_FILENO);
         close(saved_);

@@ -1,0 +1,145 @@
+// The handshake and the transfer called in-process against the emulated service, where a test
+// needs to reach into the reply slot or time the device's answers.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "driver/open_midi_ports.h"
+#include "emulated_setup.h"
+#include "midi/midi_port.h"
+#include "protocol/handshake.h"
+#include "protocol/transfer_image.h"
+#include "sim_run.h"
+#include "support/stdout_capture.h"
+
+namespace {
+
+using namespace transcript;
+
+RunState run;
+
+class ProtocolStagesTest : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        closeMidiIn();
+        closeMidiOut();
+        emu::reset({}, {});
+    }
+
+    // Default ports and device; the image goes straight into the run.
+    std::shared_ptr<emu::BrevantoDevice> start(const Bytes& image, emu::SimOptions options = {}) {
+        resetRunState(run);
+        run.identityCode = 0x33;
+        std::memcpy(run.image.bytes, image.data(), image.size());
+        run.image.count = static_cast<uint16_t>(image.size());
+        auto device = emu::setUpEmulation(options);
+        midiPort.replyCount.store(0);
+        StdoutCapture quiet;
+        EXPECT_EQ(openMidiPorts(), StageResult::kContinue);
+        return device;
+    }
+
+    static size_t probesSent() {
+        size_t probes = 0;
+        for (const auto& m : emu::sentMessages()) probes += m.bytes.size() == 9 ? 1 : 0;
+        return probes;
+    }
+};
+
+TEST_F(ProtocolStagesTest, ReplyAlreadyWaitingAnswersTheFirstProbe) {
+    emu::SimOptions options;
+    options.script.answersProbeA = options.script.answersProbeB = false;
+    start(makeRecord({1}), options);
+    midiPort.replyCode.store(0x33);
+    midiPort.replyCount.store(3);
+    EXPECT_EQ(handshake(run), StageResult::kContinue);
+    EXPECT_EQ(probesSent(), 1u);
+    EXPECT_EQ(replyCountNow(), 0);
+}
+
+TEST_F(ProtocolStagesTest, CountOfOneIsNoReplyAndIsLeftAlone) {
+    emu::SimOptions options;
+    options.script.answersProbeA = options.script.answersProbeB = false;
+    start(makeRecord({1}), options);
+    midiPort.replyCount.store(1);
+    StdoutCapture capture;
+    EXPECT_EQ(handshake(run), StageResult::kStop);
+    EXPECT_EQ(capture.text(), kNotResponding);
+    EXPECT_EQ(probesSent(), 19u);
+    EXPECT_EQ(replyCountNow(), 1);
+}
+
+TEST_F(ProtocolStagesTest, SuccessfulRunFlashesExactlyTheImage) {
+    Bytes image;
+    for (int i = 0; i < 40; ++i) {
+        image = concat({image, makeRecord(countingPayload(size_t(1 + i * 7), uint8_t(i)))});
+    }
+    auto device = start(image);
+    StdoutCapture capture;
+    ASSERT_EQ(handshake(run), StageResult::kContinue);
+    EXPECT_EQ(transferImage(run), StageResult::kStop);
+    EXPECT_NE(capture.text().find(kDone), std::string::npos);
+    ASSERT_TRUE(emu::waitForInputDelivered());
+    EXPECT_EQ(hexOf(device->flashed()), hexOf(image));
+    // Everything between F0 and F7 of a record chunk is an upper-case hex digit.
+    for (const auto& m : emu::sentMessages()) {
+        if (m.bytes.size() == 9) continue;  // the probe
+        for (size_t i = 1; i + 1 < m.bytes.size(); ++i) {
+            const uint8_t c = m.bytes[i];
+            EXPECT_TRUE((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F')) << int(c);
+        }
+    }
+}
+
+// A device that answers every send of the second record late; how often was it sent? The two
+// records must differ in their length fields, which start each send.
+size_t sendsOfSecondRecord(const Bytes& first, const Bytes& second, int lateMs) {
+    resetRunState(run);
+    run.identityCode = 0x33;
+    const Bytes image = concat({first, second});
+    std::memcpy(run.image.bytes, image.data(), image.size());
+    run.image.count = static_cast<uint16_t>(image.size());
+
+    char start[5];
+    std::snprintf(start, sizeof start, "%02X%02X", second[0], second[1]);
+    const emu::Bytes secondStart = {0xF0, uint8_t(start[0]), uint8_t(start[1]), uint8_t(start[2]),
+                                    uint8_t(start[3])};
+    auto startsSecond = [secondStart](const emu::Bytes& m) {
+        return m.size() > secondStart.size() &&
+               std::equal(secondStart.begin(), secondStart.end(), m.begin());
+    };
+
+    emu::reset({emu::InDeviceSpec{"Brevanto MIDI"}}, {emu::OutDeviceSpec{"Brevanto MIDI"}});
+    auto device = std::make_shared<emu::BrevantoDevice>();
+    auto inSecond = std::make_shared<bool>(false);
+    emu::attachPeer(0, [device, inSecond, startsSecond, lateMs](const emu::Bytes& message) {
+        if (startsSecond(message)) *inSecond = true;
+        if (auto reply = device->receive(message)) {
+            emu::sendInput(0, *reply, std::chrono::milliseconds(*inSecond ? lateMs : 0));
+            *inSecond = false;
+        }
+    });
+    midiPort.replyCount.store(0);
+    StdoutCapture quiet;
+    EXPECT_EQ(openMidiPorts(), StageResult::kContinue);
+    EXPECT_EQ(handshake(run), StageResult::kContinue);
+    transferImage(run);
+    EXPECT_NE(quiet.text().find(kDone), std::string::npos);
+
+    size_t sends = 0;
+    for (const auto& m : emu::sentMessages()) sends += startsSecond(m.bytes) ? 1 : 0;
+    return sends;
+}
+
+TEST_F(ProtocolStagesTest, FromEightyFivePercentTheVerdictWaitIsLonger) {
+    const Bytes big = makeRecord(countingPayload(86));   // 90 bytes
+    const Bytes small = makeRecord(countingPayload(6));  // 10 bytes
+    // At 90 percent the wait is 200 polls of at least 1 ms: a verdict after 120 ms is in time.
+    EXPECT_EQ(sendsOfSecondRecord(big, small, 120), 1u);
+    // At 10 percent it is 50 polls: a verdict after 300 ms comes only after resends.
+    EXPECT_GE(sendsOfSecondRecord(small, big, 300), 2u);
+}
+
+}  // namespace

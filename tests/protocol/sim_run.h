@@ -1,0 +1,59 @@
+#pragma once
+
+// Whole runs of talveron-update-sim on a kit in a scratch directory: its exact standard output,
+// exit status and wire log, and the pieces of transcript the checks are built from.
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "support/kit_builder.h"
+#include "support/run_process.h"
+#include "support/scratch_dir.h"
+
+struct SimRun {
+    std::string out;
+    int exitStatus;
+    std::vector<std::string> wire;  // one message a line, as hex
+};
+
+inline SimRun runSim(const Bytes& image, std::vector<std::string> args) {
+    ScratchDir dir;
+    dir.write("Brevanto.kit", kitText(image));
+    args.push_back("--wire-log");
+    args.push_back((dir.path() / "wire.txt").string());
+    const ProcessResult result = runProcess(TALVERON_UPDATE_SIM_EXE, args, dir.path());
+    SimRun run{result.out, result.exitStatus, {}};
+    std::ifstream wire(dir.path() / "wire.txt");
+    for (std::string line; std::getline(wire, line);) run.wire.push_back(line);
+    return run;
+}
+
+namespace transcript {
+
+const std::string kBanner = "TALVERON Update V0.5 -> TALVERON Brevanto System\n";
+const std::string kOpen = "OK: File 'Brevanto.kit' is open.\n";
+// The default emulated ports: one In, then the system synth and the device on Out.
+const std::string kPorts =
+    "MIDI IN DEVICE: TALVERON Device\r\n"
+    "MIDI OUT DEVICE: TALVERON Device\r\n"
+    "MIDI OUT DEVICE: TALVERON Device\r\n";
+const std::string kHead = kBanner + kOpen + kPorts;
+const std::string kDone = "\rTransferring.. 100% done.  \nTarget update successfully!\n\n";
+const std::string kPrompt = "Press any key to continue . . . \n";
+const std::string kNotResponding = "\nFailed: Target is not responding.\n\n";
+
+inline std::string progress(char spinner, int percent) {
+    return "\r                        \rTransferring.. " + std::string(1, spinner) + " " +
+           std::to_string(percent) + "% done";
+}
+
+inline std::string times(const std::string& s, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += s;
+    return out;
+}
+
+}  // namespace transcript
+
+const std::string kProbeAWire = "F0 4C 2E 93 07 8D 21 95 F7";
+const std::string kProbeBWire = "F0 6B 31 5D 48 0F 72 29 F7";
