@@ -18,7 +18,7 @@ constexpr uintptr_t kFirstHandle = 0x1000;
 constexpr auto kCallbackDrainLimit = std::chrono::seconds(2);
 
 struct InDevice {
-    InDeviceSpec spec;
+    InDeviceConfig config;
     bool open = false;
     bool started = false;
     uintptr_t handle = 0;
@@ -37,7 +37,7 @@ struct Playing {
 };
 
 struct OutDevice {
-    OutDeviceSpec spec;
+    OutDeviceConfig config;
     bool open = false;
     uintptr_t handle = 0;
     long accepted = 0;
@@ -252,20 +252,20 @@ void Service::run() {
 
 }  // namespace
 
-void reset(std::vector<InDeviceSpec> inDevices, std::vector<OutDeviceSpec> outDevices) {
+void reset(std::vector<InDeviceConfig> inDevices, std::vector<OutDeviceConfig> outDevices) {
     Service& s = service();
     std::unique_lock<std::mutex> lock(s.mutex_);
     s.waitForCallbacks(lock);
     ++s.epoch_;
     s.in_.clear();
     s.out_.clear();
-    for (auto& spec : inDevices) {
+    for (auto& config : inDevices) {
         s.in_.emplace_back();
-        s.in_.back().spec = std::move(spec);
+        s.in_.back().config = std::move(config);
     }
-    for (auto& spec : outDevices) {
+    for (auto& config : outDevices) {
         s.out_.emplace_back();
-        s.out_.back().spec = std::move(spec);
+        s.out_.back().config = std::move(config);
     }
     s.events_.clear();
     s.sent_.clear();
@@ -392,7 +392,7 @@ MMRESULT WINAPI midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback,
     if (uDeviceID >= s.in_.size()) return MMSYSERR_BADDEVICEID;
     if (fdwOpen != CALLBACK_FUNCTION && fdwOpen != CALLBACK_NULL) return MMSYSERR_INVALFLAG;
     emu::InDevice& d = s.in_[uDeviceID];
-    if (d.spec.openResult != MMSYSERR_NOERROR) return d.spec.openResult;
+    if (d.config.openResult != MMSYSERR_NOERROR) return d.config.openResult;
     if (d.open) return MMSYSERR_ALLOCATED;
     d.open = true;
     d.started = false;
@@ -415,7 +415,7 @@ MMRESULT WINAPI midiInGetDevCapsA(UINT_PTR uDeviceID, LPMIDIINCAPSA pmic, UINT c
     if (pmic == nullptr || cbmic < sizeof(MIDIINCAPSA)) return MMSYSERR_INVALPARAM;
     if (uDeviceID >= s.in_.size()) return MMSYSERR_BADDEVICEID;
     std::memset(pmic, 0, sizeof *pmic);
-    copyName(s.in_[uDeviceID].spec.name, pmic->szPname);
+    copyName(s.in_[uDeviceID].config.name, pmic->szPname);
     return MMSYSERR_NOERROR;
 }
 
@@ -458,7 +458,7 @@ MMRESULT WINAPI midiInStart(HMIDIIN hmi) {
     s.log_.push_back("midiInStart");
     emu::InDevice* d = s.inByHandle(hmi);
     if (d == nullptr) return MMSYSERR_INVALHANDLE;
-    if (d->spec.startResult != MMSYSERR_NOERROR) return d->spec.startResult;
+    if (d->config.startResult != MMSYSERR_NOERROR) return d->config.startResult;
     d->started = true;
     return MMSYSERR_NOERROR;
 }
@@ -519,7 +519,7 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR /*dwCallb
     // Output notices are not emulated; the updater asks for none.
     if (fdwOpen != CALLBACK_NULL) return MMSYSERR_INVALFLAG;
     emu::OutDevice& d = s.out_[uDeviceID];
-    if (d.spec.openResult != MMSYSERR_NOERROR) return d.spec.openResult;
+    if (d.config.openResult != MMSYSERR_NOERROR) return d.config.openResult;
     if (d.open) return MMSYSERR_ALLOCATED;
     d.open = true;
     d.handle = s.nextHandle_++;
@@ -533,7 +533,7 @@ MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR uDeviceID, LPMIDIOUTCAPSA pmoc, UINT
     if (pmoc == nullptr || cbmoc < sizeof(MIDIOUTCAPSA)) return MMSYSERR_INVALPARAM;
     if (uDeviceID >= s.out_.size()) return MMSYSERR_BADDEVICEID;
     std::memset(pmoc, 0, sizeof *pmoc);
-    copyName(s.out_[uDeviceID].spec.name, pmoc->szPname);
+    copyName(s.out_[uDeviceID].config.name, pmoc->szPname);
     return MMSYSERR_NOERROR;
 }
 
@@ -554,7 +554,7 @@ MMRESULT WINAPI midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
     if (!headerUsable(pmh, cbmh)) return MMSYSERR_INVALPARAM;
     if ((pmh->dwFlags & MHDR_PREPARED) == 0) return MIDIERR_UNPREPARED;
     if ((pmh->dwFlags & MHDR_INQUEUE) != 0) return MIDIERR_STILLPLAYING;
-    if (d->spec.acceptLimit >= 0 && d->accepted >= d->spec.acceptLimit) {
+    if (d->config.acceptLimit >= 0 && d->accepted >= d->config.acceptLimit) {
         return MMSYSERR_NODRIVER;  // unplugged
     }
     ++d->accepted;
@@ -564,7 +564,7 @@ MMRESULT WINAPI midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
     s.sent_.push_back(emu::SentMessage{index, bytes});
     pmh->dwFlags = (pmh->dwFlags & ~MHDR_DONE) | MHDR_INQUEUE;
     d->playing.push_back(
-        emu::Playing{pmh, Clock::now() + d->spec.playTime, std::move(bytes), false});
+        emu::Playing{pmh, Clock::now() + d->config.playTime, std::move(bytes), false});
     s.wake_.notify_all();
     return MMSYSERR_NOERROR;
 }

@@ -17,13 +17,13 @@ namespace emu {
 
 using Bytes = std::vector<uint8_t>;
 
-struct InDeviceSpec {
+struct InDeviceConfig {
     std::string name;
     MMRESULT openResult = MMSYSERR_NOERROR;   // non-zero: midiInOpen fails with it
     MMRESULT startResult = MMSYSERR_NOERROR;  // non-zero: midiInStart fails with it
 };
 
-struct OutDeviceSpec {
+struct OutDeviceConfig {
     std::string name;
     MMRESULT openResult = MMSYSERR_NOERROR;
     std::chrono::milliseconds playTime{0};  // how long each message keeps playing
@@ -40,7 +40,7 @@ struct SentMessage {
 using Peer = std::function<void(const Bytes& message)>;
 
 // Starts afresh with these devices: every port closed, nothing recorded, no peer, no pending input.
-void reset(std::vector<InDeviceSpec> inDevices, std::vector<OutDeviceSpec> outDevices);
+void reset(std::vector<InDeviceConfig> inDevices, std::vector<OutDeviceConfig> outDevices);
 
 void attachPeer(unsigned outDevice, Peer peer);
 

@@ -11,13 +11,13 @@ std::shared_ptr<BrevantoDevice> setUpEmulation(const SimOptions& options) {
     const auto outIt =
         std::find(options.outPorts.begin(), options.outPorts.end(), options.devicePort);
 
-    std::vector<InDeviceSpec> in;
-    for (const auto& name : options.inPorts) in.push_back(InDeviceSpec{name});
-    std::vector<OutDeviceSpec> out;
+    std::vector<InDeviceConfig> in;
+    for (const auto& name : options.inPorts) in.push_back(InDeviceConfig{name});
+    std::vector<OutDeviceConfig> out;
     for (const auto& name : options.outPorts) {
-        OutDeviceSpec spec{name};
-        spec.playTime = std::chrono::milliseconds(options.busyMs);
-        out.push_back(spec);
+        OutDeviceConfig config{name};
+        config.playTime = std::chrono::milliseconds(options.busyMs);
+        out.push_back(config);
     }
     if (attached && outIt != options.outPorts.end()) {
         out[static_cast<size_t>(outIt - options.outPorts.begin())].acceptLimit =

@@ -18,21 +18,21 @@ class MidiLinkTest : public ::testing::Test {
         emu::reset({}, {});
     }
 
-    static void reset(std::vector<emu::InDeviceSpec> in, std::vector<emu::OutDeviceSpec> out) {
+    static void reset(std::vector<emu::InDeviceConfig> in, std::vector<emu::OutDeviceConfig> out) {
         closeMidiIn();
         closeMidiOut();
         emu::reset(std::move(in), std::move(out));
         midiPort.replyCount.store(0);
     }
 
-    static std::vector<emu::InDeviceSpec> inNames(const std::vector<std::string>& names) {
-        std::vector<emu::InDeviceSpec> specs;
-        for (const auto& n : names) specs.push_back(emu::InDeviceSpec{n});
-        return specs;
+    static std::vector<emu::InDeviceConfig> inNames(const std::vector<std::string>& names) {
+        std::vector<emu::InDeviceConfig> configs;
+        for (const auto& n : names) configs.push_back(emu::InDeviceConfig{n});
+        return configs;
     }
-    static std::vector<emu::OutDeviceSpec> outNames(const std::vector<std::string>& names) {
-        std::vector<emu::OutDeviceSpec> specs;
-        for (const auto& n : names) specs.push_back(emu::OutDeviceSpec{n});
-        return specs;
+    static std::vector<emu::OutDeviceConfig> outNames(const std::vector<std::string>& names) {
+        std::vector<emu::OutDeviceConfig> configs;
+        for (const auto& n : names) configs.push_back(emu::OutDeviceConfig{n});
+        return configs;
     }
 };

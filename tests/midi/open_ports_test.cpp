@@ -91,7 +91,7 @@ TEST_F(OpenPortsTest, StageFourOpensInputAndStartsItBeforeLookingForOutput) {
 
 struct StageFourCase {
     const char* name;
-    std::vector<emu::InDeviceSpec> in;
+    std::vector<emu::InDeviceConfig> in;
     std::vector<std::string> out;
     std::string expected;
     bool outLookedFor;
@@ -107,25 +107,25 @@ TEST_F(OpenPortsTest, StageFourMissingDevices) {
          false,
          0},
         {"MIDI In fails to open",
-         {emu::InDeviceSpec{"Brevanto MIDI", MMSYSERR_ALLOCATED}},
+         {emu::InDeviceConfig{"Brevanto MIDI", MMSYSERR_ALLOCATED}},
          {"Brevanto MIDI"},
          "Error: The MIDI In of device is missing!\n\n",
          false,
          0},
         {"MIDI In fails to start: stays marked open for the end path",
-         {emu::InDeviceSpec{"Brevanto MIDI", MMSYSERR_NOERROR, MMSYSERR_ERROR}},
+         {emu::InDeviceConfig{"Brevanto MIDI", MMSYSERR_NOERROR, MMSYSERR_ERROR}},
          {"Brevanto MIDI"},
          kInLine + "Error: The MIDI In of device is missing!\n\n",
          false,
          1},
         {"no MIDI Out",
-         {emu::InDeviceSpec{"Brevanto MIDI"}},
+         {emu::InDeviceConfig{"Brevanto MIDI"}},
          {},
          kInLine + "Error: The MIDI Out of device is missing!\n\n",
          true,
          1},
         {"only the system synth",
-         {emu::InDeviceSpec{"Brevanto MIDI"}},
+         {emu::InDeviceConfig{"Brevanto MIDI"}},
          {"Microsoft GS Wavetable Synth"},
          kInLine + kOutLine + "Error: The MIDI Out of device is missing!\n\n",
          true,

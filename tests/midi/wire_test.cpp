@@ -14,8 +14,8 @@ namespace {
 
 class WireTest : public MidiLinkTest {
   protected:
-    void openOut(emu::OutDeviceSpec spec) {
-        reset({}, {spec});
+    void openOut(emu::OutDeviceConfig config) {
+        reset({}, {config});
         StdoutCapture quiet;
         ASSERT_EQ(openMidiOut(0), MMSYSERR_NOERROR);
     }
@@ -100,7 +100,7 @@ TEST_F(WireTest, PayloadOutsideOneToFortySixBytesIsRefused) {
 }
 
 TEST_F(WireTest, FailedFullChunkStopsTheRecord) {
-    emu::OutDeviceSpec unplugged{"Brevanto MIDI"};
+    emu::OutDeviceConfig unplugged{"Brevanto MIDI"};
     unplugged.acceptLimit = 1;
     openOut(unplugged);
     const Bytes record = countingPayload(70);
@@ -109,7 +109,7 @@ TEST_F(WireTest, FailedFullChunkStopsTheRecord) {
 }
 
 TEST_F(WireTest, FailedLastShortChunkIsNotReported) {
-    emu::OutDeviceSpec unplugged{"Brevanto MIDI"};
+    emu::OutDeviceConfig unplugged{"Brevanto MIDI"};
     unplugged.acceptLimit = 1;
     openOut(unplugged);
     const Bytes record = countingPayload(24);
@@ -118,7 +118,7 @@ TEST_F(WireTest, FailedLastShortChunkIsNotReported) {
 }
 
 TEST_F(WireTest, BusyOutputIsWaitedForInSteps) {
-    emu::OutDeviceSpec busy{"Brevanto MIDI"};
+    emu::OutDeviceConfig busy{"Brevanto MIDI"};
     busy.playTime = std::chrono::milliseconds(250);
     openOut(busy);
     const Bytes payload = {0x30, 0x30};
@@ -131,7 +131,7 @@ TEST_F(WireTest, BusyOutputIsWaitedForInSteps) {
 }
 
 TEST_F(WireTest, StuckOutputGivesUpAfterFiveSeconds) {
-    emu::OutDeviceSpec stuck{"Brevanto MIDI"};
+    emu::OutDeviceConfig stuck{"Brevanto MIDI"};
     stuck.playTime = std::chrono::hours(1);
     openOut(stuck);
     const Bytes payload = {0x30, 0x30};

@@ -111,7 +111,7 @@ size_t sendsOfSecondRecord(const Bytes& first, const Bytes& second, int lateMs) 
                std::equal(secondStart.begin(), secondStart.end(), m.begin());
     };
 
-    emu::reset({emu::InDeviceSpec{"Brevanto MIDI"}}, {emu::OutDeviceSpec{"Brevanto MIDI"}});
+    emu::reset({emu::InDeviceConfig{"Brevanto MIDI"}}, {emu::OutDeviceConfig{"Brevanto MIDI"}});
     auto device = std::make_shared<emu::BrevantoDevice>();
     auto inSecond = std::make_shared<bool>(false);
     emu::attachPeer(0, [device, inSecond, startsSecond, lateMs](const emu::Bytes& message) {
