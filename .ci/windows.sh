@@ -4,10 +4,11 @@
 # the 64-bit one is then run under Wine in scratch directories and its standard output compared
 # byte for byte. The 32-bit one is not run: this machine has no 32-bit Wine.
 # Then whole updates: talveron-update-sim built for 64-bit Windows with the emulated MIDI service
-# runs under Wine, and its transcript and wire log must equal those of the Linux build.
+# runs under Wine, and its transcript and wire log must equal those of the Linux build; and the
+# protocol tests' whole runs are made with it in place of the Linux one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-tools/install-deps.sh windows
+tools/install-deps.sh base windows
 
 root=$PWD
 build32=$root/build-win32
@@ -30,14 +31,15 @@ fail() {
 now() { date +%s.%N; }
 since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.1f s", b - a }'; }
 
-# build DIR TARGET [CMAKE OPTION]...: a warnings-as-errors build without the tests.
+# build DIR "TARGET..." [CMAKE OPTION]...: a warnings-as-errors build, by default without the tests.
 build() {
-  local dir=$1 target=$2 started
+  local dir=$1 targets=$2 started
   started=$(now)
   cmake -S "$root" -B "$dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DTALVERON_WERROR=ON \
     -DTALVERON_TESTS=OFF "${@:3}" >/dev/null
-  cmake --build "$dir" -j "$(nproc)" --target "$target" >/dev/null
-  echo "built $dir/$target in $(since "$started")"
+  # shellcheck disable=SC2086 # one word a target
+  cmake --build "$dir" -j "$(nproc)" --target $targets >/dev/null
+  echo "built $targets in $dir in $(since "$started")"
 }
 
 # The executable must be a console program of the given kind that needs nothing but the system's
@@ -69,8 +71,11 @@ build "$build32" talveron-update -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-m
 build "$build64" talveron-update -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake"
 build "$build64sim" talveron-update-sim \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" -DTALVERON_OWN_MIDI_SERVICE=ON
-build "$buildhost" talveron-update-sim
-cmake --build "$buildhost" --target make-sample-kit >/dev/null
+# The Linux side: the simulator to compare with, the sample kits, and the protocol tests built to
+# start .ci/wine-sim.sh as their simulator. Their own warnings are make test's business.
+build "$buildhost" "talveron-update-sim make-sample-kit protocol_tests" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVERON_TESTS=ON -DTALVERON_WERROR=OFF \
+  -DTALVERON_SIM_UNDER_TEST="$root/.ci/wine-sim.sh"
 check_pe "$build32/talveron-update.exe" "PE32 executable (console) Intel 80386" \
   i686-w64-mingw32-objdump
 check_pe "$build64/talveron-update.exe" "PE32+ executable (console) x86-64" \
@@ -250,6 +255,18 @@ sim_case "only Microsoft inputs" "Error: The MIDI In of device is missing!" 2000
   --in-ports "Microsoft MIDI In,MICROSOFT other"
 sim_case "each message plays for 150 ms" "Target update successfully!" 30 --busy-ms 150
 echo "updates under Wine took $(since "$started")"
+
+# The protocol tests that run the simulator as a program, with the Windows build under Wine.
+started=$(now)
+if TALVERON_WINDOWS_SIM=$build64sim/talveron-update-sim.exe timeout 900 \
+  "$buildhost/tests/protocol_tests" --gtest_filter='HandshakeRun.*:TransferRun.*:UpdateRoad.*' \
+  >"$runs/protocol_tests.log" 2>&1; then
+  echo "ok   protocol tests' whole runs with the Windows build ($(since "$started"):" \
+    "$(grep -c '^\[       OK \]' "$runs/protocol_tests.log") tests)"
+else
+  fail "protocol tests' whole runs with the Windows build; see $runs/protocol_tests.log"
+  grep -A30 '^\[ RUN\|Failure' "$runs/protocol_tests.log" | head -c 20000 >&2 || true
+fi
 
 if [ "$failures" -ne 0 ]; then
   echo "windows: $failures failure(s)" >&2
