@@ -14,8 +14,11 @@ inline Bytes makeRecord(const Bytes& payload) {
     uint16_t sum = 0;
     for (uint8_t b : payload) sum = static_cast<uint16_t>(sum + b);
     const uint16_t checksum = static_cast<uint16_t>(0x10000 - sum);
-    Bytes record{static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length & 0xFF)};
-    record.insert(record.end(), payload.begin(), payload.end());
+    Bytes record;
+    record.reserve(payload.size() + 4);
+    record.push_back(static_cast<uint8_t>(length >> 8));
+    record.push_back(static_cast<uint8_t>(length & 0xFF));
+    for (uint8_t b : payload) record.push_back(b);
     record.push_back(static_cast<uint8_t>(checksum & 0xFF));
     record.push_back(static_cast<uint8_t>(checksum >> 8));
     return record;
