@@ -72,9 +72,9 @@ build "$build64" talveron-update -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-m
 build "$build64sim" talveron-update-sim \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" -DTALVERON_OWN_MIDI_SERVICE=ON
 # The Linux side: the simulator to compare with, the sample kits, and the protocol tests built to
-# start .ci/wine-sim.sh as their simulator. Their own warnings are make test's business.
+# start .ci/wine-sim.sh as their simulator.
 build "$buildhost" "talveron-update-sim make-sample-kit protocol_tests" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVERON_TESTS=ON -DTALVERON_WERROR=OFF \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVERON_TESTS=ON \
   -DTALVERON_SIM_UNDER_TEST="$root/.ci/wine-sim.sh"
 check_pe "$build32/talveron-update.exe" "PE32 executable (console) Intel 80386" \
   i686-w64-mingw32-objdump
