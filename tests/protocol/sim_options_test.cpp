@@ -1,0 +1,53 @@
+// The simulator's command line is an interface tests and users rely on: bad options are refused
+// before anything runs.
+#include <gtest/gtest.h>
+
+#include "sim_run.h"
+
+namespace {
+
+TEST(SimOptions, BadOptionsExitTwoBeforeTheRun) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"--identity", "256"},
+        {"--identity", "0x1G"},
+        {"--identity", "-1"},
+        {"--probes", "C"},
+        {"--reply", "0=0x20"},
+        {"--reply", "1"},
+        {"--reply", "1=0x20/0"},
+        {"--reply", "x=0x20"},
+        {"--silent-from", "0"},
+        {"--busy-ms", "-5"},
+        {"--unplug-after", "many"},
+        {"--delay-ms"},
+        {"--wire-log", "/nonexistent/dir/wire.txt"},
+        {"--frobnicate", "1"},
+        {"--device-port", ""},
+    };
+    for (const auto& args : cases) {
+        ScratchDir dir;
+        dir.write("Brevanto.kit", kitText(makeRecord({1})));
+        const ProcessResult result = runProcess(TALVERON_UPDATE_SIM_EXE, args, dir.path());
+        EXPECT_EQ(result.exitStatus, 2) << args[0];
+        EXPECT_EQ(result.out, "") << args[0];
+    }
+}
+
+TEST(SimOptions, GoodSpellingsAreAccepted) {
+    using namespace transcript;
+    const std::string success = kHead + progress('-', 0) + kDone + kPrompt;
+    const std::vector<std::vector<std::string>> cases = {
+        {"--identity", "51"},
+        {"--identity=0X33"},
+        {"--reply", "1=26"},
+        {"--delay-ms", "20"},
+        {"--device-port", "Brevanto MIDI", "--probes", "AB"},
+    };
+    for (const auto& args : cases) {
+        const SimRun run = runSim(makeRecord({1}), args);
+        EXPECT_EQ(run.out, success) << args[0];
+        EXPECT_EQ(run.exitStatus, 0) << args[0];
+    }
+}
+
+}  // namespace
