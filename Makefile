@@ -10,7 +10,7 @@ GENERATOR = $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 all: build
 
 deps:
-	tools/install-deps.sh base
+	tools/install-deps.sh base linux
 
 $(BUILD)/CMakeCache.txt: | deps
 	cmake -S . -B $(BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)

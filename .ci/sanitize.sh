@@ -4,7 +4,7 @@
 # Usage: .ci/sanitize.sh [asan|tsan]...   (both when none is named)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-tools/install-deps.sh sanitize
+tools/install-deps.sh sanitize linux
 
 jobs=$(nproc)
 generator=()
@@ -21,11 +21,11 @@ build_with() {
   cmake --build "$dir" -j "$jobs"
 }
 
-# The test executables that run threads: the MIDI link's and the protocol's. Until they exist,
-# the whole suite runs under ThreadSanitizer (it is cheap).
+# The test executables that run threads: the MIDI link's, the protocol's and the Linux MIDI
+# service's. Should none of them be built, the whole suite runs under ThreadSanitizer.
 threaded_tests() {
   local dir=$1 names=()
-  for exe in midi_tests protocol_tests; do
+  for exe in midi_tests protocol_tests midi_backend_tests; do
     [ -x "$dir/tests/$exe" ] && names+=("$exe")
   done
   local IFS='|'

@@ -4,7 +4,7 @@
 # Usage: tools/run-benchmarks.sh [OUTPUT]   (default docs/performance.md)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-tools/install-deps.sh bench
+tools/install-deps.sh bench linux
 output=${1:-docs/performance.md}
 build=build-bench
 

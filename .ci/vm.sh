@@ -1,0 +1,226 @@
+#!/usr/bin/env bash
+# End to end on real MIDI ports, in a virtual machine: this machine has no sound kernel modules.
+# Boots the distribution's kernel with busybox and the ALSA sequencer modules, plays the Brevanto
+# device there on sequencer ports of its own (brevanto-device) and runs talveron-update against it
+# in several cases. Each transcript is compared byte for byte with the expected one, and what the
+# device received with what the emulated run sends.
+# Usage: .ci/vm.sh   (environment: VM_BUILD=build dir, default build-vm; VM_TIMEOUT seconds)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+build="$root/${VM_BUILD:-build-vm}"
+vm_timeout=${VM_TIMEOUT:-420}
+kit_name=Brevanto_vm.kit
+kit_bytes=4096  # 16 records: quick under emulation
+modules="soundcore snd snd-timer snd-hrtimer snd-seq-device snd-seq snd-seq-dummy"
+
+tools/install-deps.sh base linux vm
+started=$(date +%s)
+
+echo "-- building"
+cmake -S . -B "$build" $(command -v ninja >/dev/null && echo "-G Ninja") \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVERON_WERROR=ON -DTALVERON_TESTS=OFF >/dev/null
+if ! grep -q '^RTMIDI_FOUND:INTERNAL=1' "$build/CMakeCache.txt"; then
+    echo "vm: RtMidi was not found, so talveron-update has no MIDI devices to test" >&2
+    exit 1
+fi
+cmake --build "$build" --target talveron-update brevanto-device talveron-update-sim \
+    make-sample-kit >/dev/null
+
+echo "-- kernel"
+# The distribution kernel, unpacked rather than installed: installing rebuilds an initramfs.
+cache="$build/kernel"
+mkdir -p "$cache"
+kernel_package() {
+    apt-cache depends linux-image-amd64 2>/dev/null |
+        awk '/Depends: linux-image-[0-9]/ { print $2; exit }'
+}
+package=$(kernel_package)
+if [ -z "$package" ]; then
+    apt-get update -qq
+    package=$(kernel_package)
+fi
+[ -n "$package" ] || { echo "vm: no linux-image-amd64 in the package lists" >&2; exit 1; }
+if [ ! -d "$cache/$package" ]; then
+    rm -rf "$cache"/linux-image-* "$cache"/*.deb
+    (cd "$cache" && apt-get download -q -o APT::Sandbox::User=root "$package" >/dev/null)
+    mkdir -p "$cache/$package.tmp"
+    dpkg-deb -x "$cache"/"$package"_*.deb "$cache/$package.tmp"
+    rm -f "$cache"/*.deb
+    mv "$cache/$package.tmp" "$cache/$package"
+fi
+kernel_root="$cache/$package"
+vmlinuz=$(ls "$kernel_root"/boot/vmlinuz-*)
+
+echo "-- initramfs"
+stage="$build/initramfs"
+rm -rf "$stage"
+mkdir -p "$stage"/{bin,dev,proc,sys,tmp,kit,opt/talveron,lib/modules,usr/share/alsa}
+cp /bin/busybox "$stage/bin/busybox"
+cp .ci/vm/guest-init.sh "$stage/init"
+chmod 755 "$stage/init"
+for program in talveron-update brevanto-device; do
+    cp "$build/$program" "$stage/opt/talveron/"
+    for library in $(ldd "$build/$program" | grep -o '/[^ ]*'); do
+        mkdir -p "$stage$(dirname "$library")"
+        cp -L "$library" "$stage$library"
+    done
+done
+# libasound reads its configuration to find the sequencer.
+cp /usr/share/alsa/alsa.conf "$stage/usr/share/alsa/"
+for module in $modules; do
+    file=$(find "$kernel_root"/lib/modules/*/kernel/sound -name "$module.ko*" | head -n 1)
+    [ -n "$file" ] || { echo "vm: module $module is not in $package" >&2; exit 1; }
+    # busybox insmod takes plain modules only.
+    case "$file" in
+    *.xz) xz -dc "$file" ;;
+    *.zst) zstd -qdc "$file" ;;
+    *) cat "$file" ;;
+    esac >"$stage/lib/modules/$module.ko"
+    echo "$module" >>"$stage/lib/modules/order"
+done
+
+# The cases after the two without a device: name and brevanto-device options.
+declare -A options=(
+    [success]=""
+    [silent]="--probes none"
+    [wrong-kind]="--identity 0x34"
+    [retry]="--reply 2=0x20/2 --reply 3=none/1"
+)
+cases="success silent wrong-kind retry"
+"$build/make-sample-kit" "$stage/kit/$kit_name" "$kit_bytes"
+echo "$cases" >"$stage/kit/cases"
+for case in $cases; do
+    echo "${options[$case]}" >"$stage/kit/$case.options"
+done
+(cd "$stage" && find . | cpio -o -H newc --quiet | gzip -1) >"$build/initramfs.cpio.gz"
+
+echo "-- booting ($package)"
+accel=tcg
+[ -w /dev/kvm ] && accel=kvm
+console="$build/vm-console.log"
+boot_started=$(date +%s%N)
+status=0
+timeout --kill-after=10 "$vm_timeout" qemu-system-x86_64 -accel "$accel" -m 512 -smp 1 \
+    -kernel "$vmlinuz" -initrd "$build/initramfs.cpio.gz" \
+    -append "console=ttyS0 quiet loglevel=1 panic=-1" \
+    -display none -serial stdio -monitor none -no-reboot </dev/null >"$console" 2>&1 || status=$?
+vm_ms=$((($(date +%s%N) - boot_started) / 1000000))
+tr -d '\r' <"$console" >"$console.txt"
+if [ "$status" -ne 0 ]; then
+    echo "vm: the virtual machine did not finish (status $status); its console:" >&2
+    tail -n 40 "$console.txt" >&2
+    exit 1
+fi
+
+# block NAME: the bytes the guest printed between the markers of NAME.
+block() {
+    awk -v begin="@@@ BEGIN $1" -v end="@@@ END $1" \
+        '$0 == end { on = 0 } on { print } $0 == begin { on = 1 }' "$console.txt" | base64 -d
+}
+visible() { sed -e 's/\r/\\r/g' -e 's/^/    /'; }
+
+# The expected transcripts, built from the same rules the updater follows.
+banner="TALVERON Update V0.5 -> TALVERON Brevanto System"$'\n'
+file_open="OK: File '$kit_name' is open."$'\n'
+devices=$'MIDI IN DEVICE: TALVERON Device\r\nMIDI OUT DEVICE: TALVERON Device\r\n'
+prompt=$'Press any key to continue . . . \n'
+no_in=$'Error: The MIDI In of device is missing!\n\n'
+spinner='--\\||//'
+progress() { printf '\r                        \rTransferring.. %s %d%% done' "${spinner:$1:1}" "$2"; }
+# The sample kit's records: 256 payload bytes each, the last one what is left.
+record_sizes() {
+    local left=$kit_bytes
+    while [ $((left)) -ge 5 ]; do
+        local payload=$((left - 4 < 256 ? left - 4 : 256))
+        echo $((payload + 4))
+        left=$((left - payload - 4))
+    done
+}
+successful_transfer() {
+    local acknowledged=0 spin=0
+    for size in $(record_sizes); do
+        progress $spin $((acknowledged * 100 / kit_bytes))
+        spin=$(((spin + 1) % 8))
+        acknowledged=$((acknowledged + size))
+    done
+    printf '\rTransferring.. 100%% done.  \nTarget update successfully!'
+}
+
+declare -A expected=(
+    [no-sequencer]="$banner$file_open$no_in$prompt"
+    [no-device]="$banner$file_open$no_in$prompt"
+    [success]="$banner$file_open$devices$(successful_transfer)"$'\n\n'"$prompt"
+    [silent]="$banner$file_open$devices"$'\nFailed: Target is not responding.\n\n'"$prompt"
+    [wrong-kind]="$banner$file_open$devices"$'Error: The device and the upgrade file is not matched!\n\n'"$prompt"
+)
+
+sim_dir="$build/sim"
+rm -rf "$sim_dir"
+mkdir -p "$sim_dir"
+cp "$stage/kit/$kit_name" "$sim_dir/"
+# The same case on the emulated service: what it sends is what the device must have received.
+emulated_run() {
+    (cd "$sim_dir" && "$build/talveron-update-sim" --in-ports "Brevanto MIDI" \
+        --out-ports "Brevanto MIDI" --wire-log "$sim_dir/$1.wire" ${options[$1]} </dev/null \
+        >"$sim_dir/$1.out")
+}
+
+failures=0
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+check_case() {
+    local case=$1
+    block "$case.out" >"$build/$case.out"
+    block "$case.err" >"$build/$case.err"
+    echo "== $case ($(awk -v c="$case" '$1 == "@@@" && $2 == "TIME" && $3 == c { print $4 }' \
+        "$console.txt") s in the guest)"
+    visible <"$build/$case.out"
+    if [ -n "${expected[$case]+set}" ]; then
+        printf '%s' "${expected[$case]}" >"$build/$case.expected"
+        cmp -s "$build/$case.expected" "$build/$case.out" ||
+            fail "$case: transcript differs from the expected one:" \
+                "$(diff <(visible <"$build/$case.expected") <(visible <"$build/$case.out"))"
+    fi
+    [ -s "$build/$case.err" ] && fail "$case: standard error not empty: $(cat "$build/$case.err")"
+    return 0
+}
+check_device_case() {
+    local case=$1
+    check_case "$case"
+    emulated_run "$case"
+    cmp -s "$sim_dir/$case.out" "$build/$case.out" ||
+        fail "$case: transcript differs from the emulated run's"
+    block "$case.received" >"$build/$case.received"
+    cmp -s "$sim_dir/$case.wire" "$build/$case.received" ||
+        fail "$case: the device received other messages than the emulated run sends" \
+            "($(wc -l <"$build/$case.received") against $(wc -l <"$sim_dir/$case.wire"))"
+    echo "    device: $(block "$case.device" | tail -n 1)"
+}
+
+echo
+echo "== sequencer clients in the guest"
+block clients | sed 's/^/    /'
+grep '^@@@ NOTE' "$console.txt" && fail "the guest reported problems above"
+check_case no-sequencer
+check_case no-device
+for case in $cases; do
+    check_device_case "$case"
+done
+# The flashed image is the kit's image byte for byte.
+block success.flashed | od -An -v -tx1 | tr -d ' \n' | tr a-f A-F >"$build/success.flashed.hex"
+tr -d '\r\n' <"$stage/kit/$kit_name" >"$build/kit.hex"
+cmp -s "$build/kit.hex" "$build/success.flashed.hex" ||
+    fail "success: the device did not flash the kit's image"
+
+echo
+echo "booted in $(awk '$1 == "@@@" && $2 == "BOOTED" { print $3 }' "$console.txt") s," \
+    "all cases done at $(awk '$1 == "@@@" && $2 == "DONE" { print $3 }' "$console.txt") s" \
+    "(guest clock); virtual machine $((vm_ms / 1000)).$(printf '%03d' $((vm_ms % 1000))) s, whole check $(($(date +%s) - started)) s"
+if [ "$failures" -ne 0 ]; then
+    echo "vm: $failures failure(s); console log in $console"
+    exit 1
+fi
+echo "vm: all cases as expected"

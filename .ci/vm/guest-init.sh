@@ -1,0 +1,86 @@
+#!/bin/busybox sh
+# The guest's /init: loads the sequencer, plays the Brevanto on its own ports, runs the updater
+# against it in each case and prints what came out between markers on the serial console for
+# .ci/vm.sh to compare. Nothing here decides pass or fail.
+/bin/busybox --install -s /bin
+export PATH=/bin
+mount -t proc proc /proc
+mount -t sysfs sys /sys
+mount -t devtmpfs dev /dev
+mount -t tmpfs tmp /tmp
+
+# Sets elapsed to the seconds since "$1", to the hundredth.
+uptime_cs() { read -r up _ </proc/uptime; echo "${up%.*}${up#*.}"; }
+elapsed() {
+    local now=$(uptime_cs)
+    local cs=$((now - $1))
+    printf '%d.%02d' $((cs / 100)) $((cs % 100))
+}
+
+# Prints a file between markers, base64 so that carriage returns and every byte survive.
+emit() {
+    echo "@@@ BEGIN $1"
+    [ -f "$2" ] && base64 <"$2"
+    echo "@@@ END $1"
+}
+
+# One update run in the kit's directory; the device (if any) is already listening.
+run_updater() {
+    local name=$1
+    local start=$(uptime_cs)
+    (cd /kit && timeout 240 /opt/talveron/talveron-update </dev/null \
+        >/tmp/$name.out 2>/tmp/$name.err)
+    echo "@@@ TIME $name $(elapsed $start)"
+    emit "$name.out" /tmp/$name.out
+    emit "$name.err" /tmp/$name.err
+}
+
+# start_device NAME OPTIONS...: starts brevanto-device and waits until its ports are there.
+start_device() {
+    local name=$1
+    shift
+    /opt/talveron/brevanto-device --exit-after 300 --received-log /tmp/$name.received \
+        --flashed /tmp/$name.flashed "$@" >/tmp/$name.device 2>&1 &
+    device_pid=$!
+    local tries=0
+    while ! grep -q listening /tmp/$name.device 2>/dev/null; do
+        tries=$((tries + 1))
+        if [ $tries -gt 300 ] || ! kill -0 $device_pid 2>/dev/null; then
+            echo "@@@ NOTE $name: the device did not start"
+            break
+        fi
+        sleep 0.1
+    done
+}
+
+stop_device() {
+    local name=$1
+    kill $device_pid 2>/dev/null
+    wait $device_pid
+    emit "$name.device" /tmp/$name.device
+    emit "$name.received" /tmp/$name.received
+    emit "$name.flashed" /tmp/$name.flashed
+}
+
+echo "@@@ BOOTED $(elapsed 0)"
+
+# Before the sequencer is loaded: no /dev/snd/seq, so no devices and not a word on stderr.
+run_updater no-sequencer
+
+for module in $(cat /lib/modules/order); do
+    insmod /lib/modules/$module.ko || echo "@@@ NOTE insmod $module failed"
+done
+[ -c /dev/snd/seq ] || echo "@@@ NOTE /dev/snd/seq is missing"
+emit clients /proc/asound/seq/clients
+
+# Only the kernel's "Midi Through" client: still no device.
+run_updater no-device
+
+for case in $(cat /kit/cases); do
+    start_device $case $(cat /kit/$case.options)
+    run_updater $case
+    stop_device $case
+done
+
+echo "@@@ DONE $(elapsed 0)"
+poweroff -f

@@ -1,0 +1,281 @@
+#!/usr/bin/env bash
+# The Windows console builds, 32-bit and 64-bit, cross-compiled with MinGW-w64 against the real
+# winmm and linked statically. Both executables are checked for what they are and what they import;
+# the 64-bit one is then run under Wine in scratch directories and its standard output compared
+# byte for byte. The 32-bit one is not run: this machine has no 32-bit Wine.
+# Then whole updates: talveron-update-sim built for 64-bit Windows with the emulated MIDI service
+# runs under Wine, and its transcript and wire log must equal those of the Linux build; and the
+# protocol tests' whole runs are made with it in place of the Linux one.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/install-deps.sh base windows
+
+root=$PWD
+script_started=$(date +%s.%N)
+build32=$root/build-win32
+build64=$root/build-win64
+build64sim=$root/build-win64-sim
+buildhost=$root/build-win-host
+generator=()
+command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
+
+# Every wait has an end: a cold Wine prefix takes seconds, a run well under one.
+readonly wineboot_limit=300
+readonly run_limit=60
+
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+
+now() { date +%s.%N; }
+since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.1f s", b - a }'; }
+
+# build DIR "TARGET..." [CMAKE OPTION]...: a warnings-as-errors build, by default without the tests.
+build() {
+  local dir=$1 targets=$2 started
+  started=$(now)
+  cmake -S "$root" -B "$dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DTALVERON_WERROR=ON \
+    -DTALVERON_TESTS=OFF "${@:3}" >/dev/null
+  # shellcheck disable=SC2086 # one word a target
+  cmake --build "$dir" -j "$(nproc)" --target $targets >/dev/null
+  echo "built $targets in $dir in $(since "$started")"
+}
+
+# The executable must be a console program of the given kind that needs nothing but the system's
+# own DLLs (no MinGW runtime beside it), takes its MIDI calls from winmm and never changes the
+# system timer's resolution.
+check_pe() {
+  local exe=$1 kind=$2 objdump=$3 dump dlls name
+  file -b "$exe" | grep -q "^$kind" || fail "$exe is not a $kind: $(file -b "$exe")"
+  dump=$("$objdump" -p "$exe")
+  dlls=$(sed -n 's/^\tDLL Name: //p' <<<"$dump" | tr '[:upper:]' '[:lower:]' | sort | tr '\n' ' ')
+  [ "$dlls" = "kernel32.dll msvcrt.dll winmm.dll " ] ||
+    fail "$exe imports $dlls instead of kernel32.dll msvcrt.dll winmm.dll"
+  for name in midiInOpen midiInGetDevCapsA midiInPrepareHeader midiInAddBuffer midiInStart \
+    midiInUnprepareHeader midiInClose midiOutOpen midiOutGetDevCapsA midiOutPrepareHeader \
+    midiOutLongMsg midiOutUnprepareHeader midiOutClose; do
+    sed -n '/DLL Name: [Ww][Ii][Nn][Mm][Mm]\./,/^$/p' <<<"$dump" | grep -qw "$name" ||
+      fail "$exe does not take $name from winmm"
+  done
+  for name in FindFirstFileA Sleep; do
+    grep -qw "$name" <<<"$dump" || fail "$exe does not import $name"
+  done
+  if grep -qw timeBeginPeriod <<<"$dump"; then
+    fail "$exe changes the system timer resolution"
+  fi
+  echo "checked $exe: $kind, imports $dlls"
+}
+
+build "$build32" talveron-update -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake"
+build "$build64" talveron-update -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake"
+build "$build64sim" talveron-update-sim \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" -DTALVERON_OWN_MIDI_SERVICE=ON
+# The Linux side: the simulator to compare with, the sample kits, and the protocol tests built to
+# start .ci/wine-sim.sh as their simulator.
+build "$buildhost" "talveron-update-sim make-sample-kit protocol_tests" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVERON_TESTS=ON \
+  -DTALVERON_SIM_UNDER_TEST="$root/.ci/wine-sim.sh"
+check_pe "$build32/talveron-update.exe" "PE32 executable (console) Intel 80386" \
+  i686-w64-mingw32-objdump
+check_pe "$build64/talveron-update.exe" "PE32+ executable (console) x86-64" \
+  x86_64-w64-mingw32-objdump
+
+# Wine: a prefix of our own in the build directory, no debug chatter, the C locale (cmd's pause
+# prompt is translated), and no sound drivers, so that no MIDI port of the host machine appears.
+# Mono and Gecko are not wanted and not installed; winemenubuilder has no desktop to serve.
+wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver64
+export WINEPREFIX=$build64/wineprefix
+export WINEARCH=win64
+export WINEDEBUG=-all
+export LC_ALL=C LANG=C
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;winealsa.drv,winepulse.drv,wineoss.drv=d"
+unset DISPLAY WAYLAND_DISPLAY
+
+stop_wine() {
+  "$wineserver" -k >/dev/null 2>&1 || true
+  timeout 30 "$wineserver" -w >/dev/null 2>&1 || true
+}
+trap stop_wine EXIT
+
+if [ ! -f "$WINEPREFIX/.talveron-ready" ]; then
+  rm -rf "$WINEPREFIX"
+  started=$(now)
+  timeout "$wineboot_limit" "$wine" wineboot --init </dev/null >/dev/null 2>&1 ||
+    { echo "FAIL: wineboot did not finish within $wineboot_limit s" >&2; exit 1; }
+  timeout 60 "$wineserver" -w
+  touch "$WINEPREFIX/.talveron-ready"
+  echo "new Wine prefix in $(since "$started")"
+fi
+# One server for all runs: a server that has to start again costs seconds. stop_wine ends it.
+"$wineserver" -p
+
+# Texts the program prints, and the prompt of cmd's "pause" as Wine prints it with standard input
+# at its end: no line break follows, since no key ever comes. (Windows' own cmd prints
+# "Press any key to continue . . . " and a line break after the key.)
+readonly banner=$'TALVERON Update V0.5 -> TALVERON Brevanto System\n'
+readonly prompt='Press any key to continue... '
+readonly upgrade_error=$'Error: The upgrade file is error!\n\n'
+readonly midi_in_missing=$'Error: The MIDI In of device is missing!\n\n'
+# Two valid records: payload 01 02 03 and payload 04 05, CR LF line ends as a release has them.
+readonly valid_kit=$'00 05 01 02 03 FA FF\r\n00 04 04 05 F7 FF\r\n'
+
+runs=$build64/wine-runs
+rm -rf "$runs"
+mkdir -p "$runs"
+case_number=0
+
+# check_output NAME RAW EXPECTED_FILE: standard output stays in the C runtime's text mode, so
+# every line feed must arrive as CR LF; the comparison is made with one CR taken off each line end.
+check_output() {
+  local name=$1 raw_file=$2 expected_file=$3 raw
+  raw=$(cat "$raw_file"; echo .)
+  if [[ $raw == $'\n'* || $raw == *[!$'\r']$'\n'* ]]; then
+    fail "$name: a line feed without CR: standard output is not in text mode"
+  fi
+  sed 's/\r$//' "$raw_file" >"$raw_file.lf"
+  if cmp -s "$raw_file.lf" "$expected_file"; then
+    return 0
+  fi
+  fail "$name: standard output differs"
+  {
+    echo "--- expected"
+    cat -A "$expected_file"
+    echo
+    echo "--- actual"
+    cat -A "$raw_file.lf"
+    echo
+  } | head -c 20000 >&2
+  return 1
+}
+
+# run_wine NAME DIR OUT EXE [ARG]...: runs EXE under Wine in DIR with empty standard input;
+# it must end by itself with status 0. Wine's own messages go to OUT.stderr.
+run_wine() {
+  local name=$1 dir=$2 out=$3 status=0
+  shift 3
+  (cd "$dir" && timeout "$run_limit" "$wine" "$@" </dev/null >"$out" 2>"$out.stderr") || status=$?
+  if [ "$status" -eq 124 ]; then
+    fail "$name: still running after $run_limit s"
+    return 1
+  fi
+  [ "$status" -eq 0 ] || { fail "$name: exit status $status"; return 1; }
+}
+
+# run_case NAME EXPECTED [FILE CONTENT]...: the product in a scratch directory holding the given
+# files must print EXPECTED.
+run_case() {
+  local name=$1 expected=$2 dir out started
+  shift 2
+  case_number=$((case_number + 1))
+  dir=$runs/$case_number
+  out=$runs/$case_number.out
+  mkdir "$dir"
+  while [ $# -gt 0 ]; do
+    printf '%s' "$2" >"$dir/$1"
+    shift 2
+  done
+  printf '%s' "$expected" >"$out.expected"
+  started=$(now)
+  run_wine "$name" "$dir" "$out" "$build64/talveron-update.exe" || return 0
+  check_output "$name" "$out" "$out.expected" && echo "ok   $name ($(since "$started"))"
+}
+
+started=$(now)
+run_case "no kit file" "$banner"$'Error: File \'*.kit\' is not found.\n\n'"$prompt"
+run_case "name lacks the family prefix" \
+  "$banner"$'Error: The fit file is not found.\n\n'"$prompt" Sonora.kit "$valid_kit"
+run_case "bad checksum" \
+  "$banner"$'OK: File \'Brevanto.kit\' is open.\n'"$upgrade_error$prompt" \
+  Brevanto.kit $'00 05 01 02 03 FF FA\r\n'
+run_case "empty kit" \
+  "$banner"$'OK: File \'Brevanto.kit\' is open.\n'"$upgrade_error$prompt" Brevanto.kit ""
+run_case "valid kit, no MIDI device" \
+  "$banner"$'OK: File \'brevanto_v2.kit\' is open.\n'"$midi_in_missing$prompt" \
+  brevanto_v2.kit "$valid_kit"
+run_case "upper-case name and extension" \
+  "$banner"$'OK: File \'BREVANTO.KIT\' is open.\n'"$midi_in_missing$prompt" \
+  BREVANTO.KIT "$valid_kit"
+echo "product runs under Wine took $(since "$started")"
+
+# sim_case NAME MUST_SAY KIT_BYTES [OPTION]...: one update with the emulated service and device,
+# set up by the options, on a sample kit of KIT_BYTES bytes; the Linux and the Windows build must
+# print the same and send the same bytes. Only the key-press prompt differs: ours on Linux, cmd's
+# under Wine. MUST_SAY, a line the Linux transcript holds, tells that the case ran as meant.
+readonly linux_prompt=$'Press any key to continue . . . \n'
+sim_case() {
+  local name=$1 must_say=$2 kit_bytes=$3 base status=0 started linux_out
+  shift 3
+  case_number=$((case_number + 1))
+  base=$runs/$case_number
+  mkdir -p "$base/linux" "$base/windows"
+  "$buildhost/make-sample-kit" "$base/linux/Brevanto_sample.kit" "$kit_bytes"
+  cp "$base/linux/Brevanto_sample.kit" "$base/windows/"
+
+  (cd "$base/linux" && timeout "$run_limit" "$buildhost/talveron-update-sim" \
+    --wire-log ../linux.wire "$@" </dev/null >../linux.out) || status=$?
+  [ "$status" -eq 0 ] || { fail "$name: the Linux build ended with status $status"; return 0; }
+  linux_out=$(cat "$base/linux.out"; echo .)
+  linux_out=${linux_out%.}
+  if [[ $linux_out != *"$linux_prompt" ]] || ! grep -qxF -- "$must_say" "$base/linux.out"; then
+    fail "$name: the Linux build did not run the case (no \"$must_say\" and prompt)"
+    return 0
+  fi
+  printf '%s' "${linux_out%"$linux_prompt"}$prompt" >"$base/expected.out"
+
+  started=$(now)
+  run_wine "$name" "$base/windows" "$base/windows.out" "$build64sim/talveron-update-sim.exe" \
+    --wire-log ../windows.wire "$@" || return 0
+  check_output "$name" "$base/windows.out" "$base/expected.out" || return 0
+  if ! cmp -s "$base/linux.wire" "$base/windows.wire"; then
+    fail "$name: the messages sent differ from the Linux build's ($base/*.wire)"
+    return 0
+  fi
+  echo "ok   update: $name ($(since "$started"), $(wc -l <"$base/windows.wire") messages)"
+}
+
+# 2000 bytes make 8 records; 30 bytes make one of two hex chunks.
+started=$(now)
+sim_case "successful update" "Target update successfully!" 40960
+sim_case "no device on the ports" "Failed: Target is not responding." 2000 --device-port none
+sim_case "device answers probe B only" "Target update successfully!" 2000 --probes B
+sim_case "device still resetting" "Please wait the system reset and retry again!" 2000 \
+  --identity 0x15
+sim_case "device of another family" "Error: The device and the upgrade file is not matched!" \
+  2000 --identity 0x34
+sim_case "rejections, then acknowledged" "Target update successfully!" 2000 \
+  --reply 2=0x20/3 --reply 4=0x21 --reply 5=0x22 --reply 6=0x24 --reply 7=0x25 --reply 3=0x23
+sim_case "every attempt rejected" "Error in updating." 2000 --reply 3=0x20/20
+sim_case "restart on the last record" "The System is restart, please wait!" 2000 --reply 8=0x77
+sim_case "device falls silent" "Failed: Target is not responding." 2000 --silent-from 4
+sim_case "answers late but in time" "Target update successfully!" 2000 --delay-ms 20
+sim_case "output unplugged" "Error: The MIDI Out of device is missing!" 2000 --unplug-after 12
+sim_case "only Microsoft inputs" "Error: The MIDI In of device is missing!" 2000 \
+  --in-ports "Microsoft MIDI In,MICROSOFT other"
+sim_case "each message plays for 150 ms" "Target update successfully!" 30 --busy-ms 150
+echo "updates under Wine took $(since "$started")"
+
+# The protocol tests that run the simulator as a program, with the Windows build under Wine (the
+# in-process ones would only run the Linux code again).
+started=$(now)
+if TALVERON_WINDOWS_SIM=$build64sim/talveron-update-sim.exe timeout 900 \
+  "$buildhost/tests/protocol_tests" --gtest_filter='-ProtocolStagesTest.*' \
+  >"$runs/protocol_tests.log" 2>&1; then
+  passed=$(grep -c '^\[       OK \]' "$runs/protocol_tests.log" || true)
+  if [ "$passed" -gt 0 ]; then
+    echo "ok   protocol tests' whole runs with the Windows build ($(since "$started"): $passed tests)"
+  else
+    fail "no protocol test ran with the Windows build; see $runs/protocol_tests.log"
+  fi
+else
+  fail "protocol tests' whole runs with the Windows build; see $runs/protocol_tests.log"
+  grep -A30 '^\[ RUN\|Failure' "$runs/protocol_tests.log" | head -c 20000 >&2 || true
+fi
+
+if [ "$failures" -ne 0 ]; then
+  echo "windows: $failures failure(s)" >&2
+  exit 1
+fi
+echo "windows: all checks passed in $(since "$script_started")"

@@ -1,0 +1,19 @@
+// An output port straight on the ALSA sequencer. RtMidi runs every outgoing message through
+// ALSA's MIDI byte encoder, which drops a System Exclusive message whose data bytes are not all
+// below 0x80 (as in the handshake's first probe); a sequencer SysEx event carries them unchanged.
+#pragma once
+
+#include <memory>
+
+#include "port_system.h"
+
+namespace midi_backend {
+
+// Opens a port of our own, subscribed to the sequencer port at client:port; null when the
+// sequencer or the port is not there.
+std::unique_ptr<OutputPortLink> openAlsaOutput(int client, int port);
+
+// Keeps ALSA's own error reports off the console: the program prints only its own messages.
+void silenceAlsaErrors();
+
+}  // namespace midi_backend

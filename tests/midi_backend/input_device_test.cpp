@@ -1,0 +1,286 @@
+// An open In device: buffers queued by the program, filled by whole messages in order, handed
+// back on reset; input only after start; close refused while a buffer is queued.
+#include "input_device.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using midi_backend::InputDevice;
+using Bytes = std::vector<uint8_t>;
+
+struct Notice {
+    UINT message;
+    MIDIHDR* header;  // for MIM_LONGDATA
+    Bytes bytes;      // the header's recorded bytes, or the packed short message
+    DWORD flags;
+};
+
+struct Recorder {
+    std::vector<Notice> notices;
+};
+
+void CALLBACK record(HMIDIIN, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR) {
+    Recorder* recorder = reinterpret_cast<Recorder*>(instance);
+    Notice notice{message, nullptr, {}, 0};
+    if (message == MIM_LONGDATA) {
+        notice.header = reinterpret_cast<MIDIHDR*>(param1);
+        notice.bytes.assign(notice.header->lpData,
+                            notice.header->lpData + notice.header->dwBytesRecorded);
+        notice.flags = notice.header->dwFlags;
+    } else if (message == MIM_DATA) {
+        for (int i = 0; i < 3; ++i) notice.bytes.push_back(static_cast<uint8_t>(param1 >> (8 * i)));
+    }
+    recorder->notices.push_back(notice);
+}
+
+struct Buffer {
+    explicit Buffer(DWORD size) : data(size, '\0') {
+        std::memset(&header, 0, sizeof header);
+        header.lpData = data.data();
+        header.dwBufferLength = size;
+    }
+    std::string data;
+    MIDIHDR header;
+};
+
+struct InputFixture : ::testing::Test {
+    Recorder recorder;
+    InputDevice device{record, reinterpret_cast<DWORD_PTR>(&recorder)};
+
+    MMRESULT queue(Buffer& buffer) {
+        const MMRESULT prepared = device.prepareHeader(&buffer.header, sizeof buffer.header);
+        return prepared != MMSYSERR_NOERROR
+                   ? prepared
+                   : device.addBuffer(&buffer.header, sizeof buffer.header);
+    }
+    void deliver(const Bytes& message) { device.deliver(message.data(), message.size()); }
+};
+
+const Bytes kReply = {0xF0, 0x33, 0x01, 0xF7};
+
+TEST_F(InputFixture, SysExFillsTheQueuedBufferAfterStart) {
+    Buffer buffer(200);
+    ASSERT_EQ(queue(buffer), MMSYSERR_NOERROR);
+    EXPECT_EQ(buffer.header.dwFlags, MHDR_PREPARED | MHDR_INQUEUE);
+    deliver(kReply);  // not started yet: dropped
+    EXPECT_TRUE(recorder.notices.empty());
+
+    ASSERT_EQ(device.start(), MMSYSERR_NOERROR);
+    deliver(kReply);
+    ASSERT_EQ(recorder.notices.size(), 1u);
+    EXPECT_EQ(recorder.notices[0].message, MIM_LONGDATA);
+    EXPECT_EQ(recorder.notices[0].header, &buffer.header);
+    EXPECT_EQ(recorder.notices[0].bytes, kReply);
+    EXPECT_EQ(recorder.notices[0].flags, MHDR_PREPARED | MHDR_DONE);
+    EXPECT_EQ(buffer.header.dwBytesRecorded, kReply.size());
+
+    // Handed back: the next message finds no buffer and is lost.
+    deliver({0xF0, 0x1A, 0xF7});
+    EXPECT_EQ(recorder.notices.size(), 1u);
+}
+
+TEST_F(InputFixture, StopHoldsInputBack) {
+    Buffer buffer(200);
+    ASSERT_EQ(queue(buffer), MMSYSERR_NOERROR);
+    device.start();
+    device.stop();
+    deliver(kReply);
+    EXPECT_TRUE(recorder.notices.empty());
+    device.start();
+    deliver(kReply);
+    EXPECT_EQ(recorder.notices.size(), 1u);
+}
+
+TEST_F(InputFixture, LongMessageSpillsIntoTheNextBuffersAndTheRestIsLost) {
+    struct SpillCase {
+        const char* name;
+        std::vector<DWORD> buffers;
+        size_t messageBytes;
+        std::vector<size_t> recorded;  // per handed-back buffer, in order
+    };
+    const std::vector<SpillCase> cases = {
+        {"fits", {8}, 8, {8}},
+        {"one byte too many, no second buffer", {8}, 9, {8}},
+        {"spills into the second", {8, 8}, 12, {8, 4}},
+        {"fills both exactly", {4, 4}, 8, {4, 4}},
+        {"fills all, rest lost", {4, 4, 4}, 20, {4, 4, 4}},
+        {"short message leaves the second queued", {16, 16}, 5, {5}},
+    };
+    for (const auto& c : cases) {
+        Recorder rec;
+        InputDevice dev(record, reinterpret_cast<DWORD_PTR>(&rec));
+        std::vector<std::unique_ptr<Buffer>> buffers;
+        for (DWORD size : c.buffers) {
+            buffers.push_back(std::make_unique<Buffer>(size));
+            dev.prepareHeader(&buffers.back()->header, sizeof(MIDIHDR));
+            ASSERT_EQ(dev.addBuffer(&buffers.back()->header, sizeof(MIDIHDR)), MMSYSERR_NOERROR);
+        }
+        dev.start();
+        Bytes message(c.messageBytes);
+        message[0] = 0xF0;
+        for (size_t i = 1; i < message.size(); ++i) message[i] = static_cast<uint8_t>(i);
+        dev.deliver(message.data(), message.size());
+
+        ASSERT_EQ(rec.notices.size(), c.recorded.size()) << c.name;
+        size_t offset = 0;
+        for (size_t i = 0; i < c.recorded.size(); ++i) {
+            EXPECT_EQ(rec.notices[i].header, &buffers[i]->header) << c.name << " buffer " << i;
+            EXPECT_EQ(rec.notices[i].bytes,
+                      Bytes(message.begin() + static_cast<long>(offset),
+                            message.begin() + static_cast<long>(offset + c.recorded[i])))
+                << c.name << " buffer " << i;
+            offset += c.recorded[i];
+        }
+    }
+}
+
+TEST_F(InputFixture, ShortMessagesArePacked) {
+    Buffer buffer(200);
+    queue(buffer);
+    device.start();
+    deliver({0x90, 0x3C, 0x7F});
+    deliver({0xC1, 0x05});
+    ASSERT_EQ(recorder.notices.size(), 2u);
+    EXPECT_EQ(recorder.notices[0].message, MIM_DATA);
+    EXPECT_EQ(recorder.notices[0].bytes, (Bytes{0x90, 0x3C, 0x7F}));
+    EXPECT_EQ(recorder.notices[1].bytes, (Bytes{0xC1, 0x05, 0x00}));
+    // The SysEx buffer stays queued for a SysEx.
+    EXPECT_EQ(buffer.header.dwFlags & MHDR_INQUEUE, MHDR_INQUEUE);
+}
+
+TEST_F(InputFixture, ResetHandsBackEveryQueuedBufferEmpty) {
+    Buffer first(200);
+    Buffer second(200);
+    queue(first);
+    queue(second);
+    device.start();
+    EXPECT_EQ(device.beginClose(), MIDIERR_STILLPLAYING);
+    EXPECT_EQ(device.unprepareHeader(&first.header, sizeof first.header), MIDIERR_STILLPLAYING);
+
+    ASSERT_EQ(device.reset(), MMSYSERR_NOERROR);
+    ASSERT_EQ(recorder.notices.size(), 2u);
+    EXPECT_EQ(recorder.notices[0].header, &first.header);
+    EXPECT_EQ(recorder.notices[1].header, &second.header);
+    for (const Notice& notice : recorder.notices) {
+        EXPECT_EQ(notice.message, MIM_LONGDATA);
+        EXPECT_TRUE(notice.bytes.empty());
+        EXPECT_EQ(notice.flags, MHDR_PREPARED | MHDR_DONE);
+    }
+    // Reset also stops input.
+    queue(first);
+    deliver(kReply);
+    EXPECT_EQ(recorder.notices.size(), 2u);
+    device.reset();
+
+    EXPECT_EQ(device.unprepareHeader(&first.header, sizeof first.header), MMSYSERR_NOERROR);
+    EXPECT_EQ(first.header.dwFlags & MHDR_PREPARED, 0u);
+    EXPECT_EQ(device.beginClose(), MMSYSERR_NOERROR);
+    EXPECT_EQ(device.beginClose(), MMSYSERR_INVALHANDLE);
+}
+
+TEST_F(InputFixture, ClosedDeviceTakesNothingMore) {
+    Buffer buffer(200);
+    device.start();
+    ASSERT_EQ(device.beginClose(), MMSYSERR_NOERROR);
+    device.prepareHeader(&buffer.header, sizeof buffer.header);
+    EXPECT_EQ(device.addBuffer(&buffer.header, sizeof buffer.header), MMSYSERR_INVALHANDLE);
+    deliver(kReply);
+    EXPECT_TRUE(recorder.notices.empty());
+}
+
+TEST_F(InputFixture, HeaderRules) {
+    Buffer buffer(200);
+    EXPECT_EQ(device.addBuffer(&buffer.header, sizeof buffer.header), MIDIERR_UNPREPARED);
+    EXPECT_EQ(device.prepareHeader(&buffer.header, sizeof buffer.header - 1), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(device.prepareHeader(nullptr, sizeof buffer.header), MMSYSERR_INVALPARAM);
+    Buffer empty(0);
+    EXPECT_EQ(device.prepareHeader(&empty.header, sizeof empty.header), MMSYSERR_INVALPARAM);
+
+    ASSERT_EQ(queue(buffer), MMSYSERR_NOERROR);
+    EXPECT_EQ(device.addBuffer(&buffer.header, sizeof buffer.header), MIDIERR_STILLPLAYING);
+    // Unpreparing a header that is not prepared is harmless.
+    Buffer other(10);
+    EXPECT_EQ(device.unprepareHeader(&other.header, sizeof other.header), MMSYSERR_NOERROR);
+}
+
+TEST_F(InputFixture, NoticesOfOpenAndClose) {
+    device.notifyOpen();
+    device.notifyClose();
+    ASSERT_EQ(recorder.notices.size(), 2u);
+    EXPECT_EQ(recorder.notices[0].message, MIM_OPEN);
+    EXPECT_EQ(recorder.notices[1].message, MIM_CLOSE);
+}
+
+TEST(InputDeviceWithoutCallback, DropsNoticesQuietly) {
+    InputDevice device(nullptr, 0);
+    Buffer buffer(16);
+    device.prepareHeader(&buffer.header, sizeof buffer.header);
+    device.addBuffer(&buffer.header, sizeof buffer.header);
+    device.start();
+    device.deliver(kReply.data(), kReply.size());
+    EXPECT_EQ(buffer.header.dwBytesRecorded, kReply.size());
+    EXPECT_EQ(buffer.header.dwFlags, MHDR_PREPARED | MHDR_DONE);
+}
+
+// The program's way: the callback, on the port's thread, queues the same buffer again at once.
+// Every message must arrive, nothing may deadlock, and a reset from another thread meanwhile
+// must be safe.
+struct Requeuer {
+    InputDevice* device = nullptr;
+    std::atomic<int> received{0};
+    std::atomic<bool> requeue{true};
+};
+
+void CALLBACK requeueAtOnce(HMIDIIN, UINT message, DWORD_PTR instance, DWORD_PTR param1,
+                            DWORD_PTR) {
+    if (message != MIM_LONGDATA) return;
+    Requeuer* r = reinterpret_cast<Requeuer*>(instance);
+    MIDIHDR* header = reinterpret_cast<MIDIHDR*>(param1);
+    if (header->dwBytesRecorded > 0) ++r->received;
+    if (r->requeue.load()) {
+        r->device->unprepareHeader(header, sizeof *header);
+        r->device->prepareHeader(header, sizeof *header);
+        r->device->addBuffer(header, sizeof *header);
+    }
+}
+
+TEST(InputDeviceThreads, CallbackRequeuesFromThePortThread) {
+    constexpr int kMessages = 2000;
+    Requeuer requeuer;
+    InputDevice device(requeueAtOnce, reinterpret_cast<DWORD_PTR>(&requeuer));
+    requeuer.device = &device;
+    Buffer buffer(200);
+    device.prepareHeader(&buffer.header, sizeof buffer.header);
+    device.addBuffer(&buffer.header, sizeof buffer.header);
+    device.start();
+
+    std::thread port([&] {
+        for (int i = 0; i < kMessages; ++i) device.deliver(kReply.data(), kReply.size());
+    });
+    port.join();
+    EXPECT_EQ(requeuer.received.load(), kMessages);
+
+    // Now the program's close, from the main thread, while the port thread keeps delivering.
+    std::atomic<bool> stopPort{false};
+    std::thread busyPort([&] {
+        while (!stopPort.load()) device.deliver(kReply.data(), kReply.size());
+    });
+    // Callbacks run one at a time, so the reset comes after any re-queue in flight and the
+    // buffer is back with the program afterwards, filled or empty.
+    requeuer.requeue.store(false);
+    device.reset();
+    device.unprepareHeader(&buffer.header, sizeof buffer.header);
+    EXPECT_EQ(device.beginClose(), MMSYSERR_NOERROR);
+    stopPort.store(true);
+    busyPort.join();
+    EXPECT_EQ(buffer.header.dwFlags & (MHDR_INQUEUE | MHDR_PREPARED), 0u);
+}
+
+}  // namespace

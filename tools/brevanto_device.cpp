@@ -1,0 +1,189 @@
+// brevanto-device: the emulated Brevanto device on real MIDI ports. It makes a sequencer client
+// with one port each way, named so that the updater picks them, and answers every System
+// Exclusive message as the emulated device does, until it is stopped (SIGINT or SIGTERM) or its
+// time is up. For checking a Linux setup without hardware, and for the end-to-end test.
+#include <RtMidi.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "brevanto_device.h"
+#include "emulated_setup.h"
+#include "sim_options.h"
+
+namespace {
+
+const char* const kUsage =
+    "usage: brevanto-device [options]\n"
+    "Plays a Brevanto device on MIDI ports of its own until stopped.\n"
+    "  --port NAME           name of its ports (default \"Brevanto MIDI\")\n"
+    "  --identity CODE       reply to a probe (default 0x33; 0x15: still resetting)\n"
+    "  --probes A|B|AB|none  probes it answers (default AB; none: a silent device)\n"
+    "  --reply N=CODE[/K]    record N answered CODE (or none) on its first K attempts\n"
+    "  --silent-from N       from record N on it answers nothing\n"
+    "  --delay-ms MS         answers MS milliseconds late\n"
+    "  --received-log FILE   on exit, every message received, as hex, one per line\n"
+    "  --flashed FILE        on exit, the acknowledged records as they would be flashed\n"
+    "  --exit-after S        stops by itself after S seconds (default 600)\n";
+
+constexpr const char* kClientName = "Brevanto";
+constexpr long kDefaultExitAfterSeconds = 600;
+constexpr auto kStopPollStep = std::chrono::milliseconds(10);
+
+std::atomic<bool> gStop{false};
+std::atomic<bool> gPortFailed{false};
+
+void onStopSignal(int) {
+    gStop.store(true);
+}
+
+struct Options {
+    std::string port = "Brevanto MIDI";
+    emu::SimOptions sim;  // only the device's script and answer delay are used
+    std::string receivedLog;
+    std::string flashed;
+    long exitAfterSeconds = kDefaultExitAfterSeconds;
+};
+
+bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
+    std::vector<std::string> deviceArgs;
+    for (int i = 1; i < argc; ++i) {
+        const std::string name = argv[i];
+        if (i + 1 >= argc) {
+            error = "option " + name + " needs a value";
+            return false;
+        }
+        const std::string value = argv[++i];
+        if (name == "--port") {
+            options.port = value;
+        } else if (name == "--received-log") {
+            options.receivedLog = value;
+        } else if (name == "--flashed") {
+            options.flashed = value;
+        } else if (name == "--exit-after") {
+            char* end = nullptr;
+            options.exitAfterSeconds = std::strtol(value.c_str(), &end, 10);
+            if (*end != '\0' || options.exitAfterSeconds <= 0) {
+                error = "bad option: " + name + " " + value;
+                return false;
+            }
+        } else if (name == "--identity" || name == "--probes" || name == "--reply" ||
+                   name == "--silent-from" || name == "--delay-ms") {
+            deviceArgs.push_back(name);
+            deviceArgs.push_back(value);
+        } else {
+            error = "unknown option: " + name;
+            return false;
+        }
+    }
+    if (options.port.empty()) {
+        error = "the port needs a name";
+        return false;
+    }
+    return emu::parseSimOptions(deviceArgs, options.sim, error);
+}
+
+// The device and what it heard; touched on RtMidi's input thread, read once the ports are shut.
+struct Station {
+    explicit Station(const emu::DeviceScript& script) : device(script) {}
+    emu::BrevantoDevice device;
+    RtMidiOut* out = nullptr;
+    int delayMs = 0;
+    std::mutex mutex;
+    std::vector<emu::SentMessage> received;
+};
+
+void onMessage(double, std::vector<unsigned char>* message, void* context) {
+    Station& station = *static_cast<Station*>(context);
+    std::lock_guard<std::mutex> lock(station.mutex);
+    station.received.push_back({0, *message});
+    const auto reply = station.device.receive(*message);
+    if (!reply) return;
+    if (station.delayMs > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(station.delayMs));
+    station.out->sendMessage(&*reply);
+}
+
+void reportError(RtMidiError::Type type, const std::string& text, void*) {
+    if (type == RtMidiError::WARNING || type == RtMidiError::DEBUG_WARNING) return;
+    std::fprintf(stderr, "brevanto-device: %s\n", text.c_str());
+    gPortFailed.store(true);
+}
+
+bool writeFile(const std::string& path, const std::string& content) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) return false;
+    const bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
+    return std::fclose(file) == 0 && written;
+}
+
+int run(const Options& options) {
+    Station station(options.sim.script);
+    station.delayMs = options.sim.delayMs;
+    RtMidiOut out(RtMidi::LINUX_ALSA, kClientName);
+    RtMidiIn in(RtMidi::LINUX_ALSA, kClientName);
+    out.setErrorCallback(reportError);
+    in.setErrorCallback(reportError);
+    station.out = &out;
+    // The updater sends SysEx only, and the device answers SysEx only.
+    in.ignoreTypes(false, true, true);
+    in.setCallback(onMessage, &station);
+    out.openVirtualPort(options.port);
+    in.openVirtualPort(options.port);
+    // With an error callback set, RtMidi reports a failed port there instead of throwing.
+    if (gPortFailed.load()) {
+        std::fprintf(stderr, "brevanto-device: cannot make the ports\n");
+        return 1;
+    }
+    std::printf("brevanto-device: listening on \"%s\"\n", options.port.c_str());
+    std::fflush(stdout);
+
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(options.exitAfterSeconds);
+    while (!gStop.load() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(kStopPollStep);
+    in.closePort();
+    out.closePort();
+
+    std::lock_guard<std::mutex> lock(station.mutex);
+    bool written = true;
+    if (!options.receivedLog.empty())
+        written = writeFile(options.receivedLog, emu::wireLogText(station.received)) && written;
+    if (!options.flashed.empty()) {
+        const auto& image = station.device.flashed();
+        written = writeFile(options.flashed, std::string(image.begin(), image.end())) && written;
+    }
+    std::printf("brevanto-device: %zu messages received, %zu bytes flashed\n",
+                station.received.size(), station.device.flashed().size());
+    if (!written) std::fprintf(stderr, "brevanto-device: cannot write the logs\n");
+    return written ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    std::string error;
+    if (!parseOptions(argc, argv, options, error)) {
+        std::fprintf(stderr, "brevanto-device: %s\n%s", error.c_str(), kUsage);
+        return 2;
+    }
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    try {
+        return run(options);
+    } catch (const RtMidiError& e) {
+        // No sequencer: RtMidi has said why on standard error already.
+        return 1;
+    }
+}
