@@ -55,7 +55,7 @@ check_pe() {
     fail "$exe imports $dlls instead of kernel32.dll msvcrt.dll winmm.dll"
   for name in midiInOpen midiInGetDevCapsA midiInPrepareHeader midiInAddBuffer midiInStart \
     midiInUnprepareHeader midiInClose midiOutOpen midiOutGetDevCapsA midiOutPrepareHeader \
-    midiOutLongMsg midiOutUnprepareHeader midiOutClose; do
+    midiOutLongMsg midiOutUnprepareHeader midiOutClose midiInReset midiOutReset; do
     sed -n '/DLL Name: [Ww][Ii][Nn][Mm][Mm]\./,/^$/p' <<<"$dump" | grep -qw "$name" ||
       fail "$exe does not take $name from winmm"
   done
