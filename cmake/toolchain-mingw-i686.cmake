@@ -1,14 +1,4 @@
-# Cross build for 32-bit Windows with Debian's MinGW-w64. The posix thread model: std::thread
-# (used by the emulated MIDI service in test builds) needs it; the product links it statically.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross build for 32-bit Windows with Debian's MinGW-w64.
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(TALVERON_MINGW_PREFIX i686-w64-mingw32)
-
-set(CMAKE_C_COMPILER ${TALVERON_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${TALVERON_MINGW_PREFIX}-g++-posix)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${TALVERON_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
