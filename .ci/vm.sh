@@ -43,7 +43,13 @@ fi
 [ -n "$package" ] || { echo "vm: no linux-image-amd64 in the package lists" >&2; exit 1; }
 if [ ! -d "$cache/$package" ]; then
     rm -rf "$cache"/linux-image-* "$cache"/*.deb
-    (cd "$cache" && apt-get download -q -o APT::Sandbox::User=root "$package" >/dev/null)
+    download() { (cd "$cache" && apt-get download -q -o APT::Sandbox::User=root "$package" >/dev/null); }
+    if ! download; then
+        # Old package lists may name a kernel the mirror no longer has.
+        apt-get update -qq
+        package=$(kernel_package)
+        download
+    fi
     mkdir -p "$cache/$package.tmp"
     dpkg-deb -x "$cache"/"$package"_*.deb "$cache/$package.tmp"
     rm -f "$cache"/*.deb
