@@ -45,9 +45,8 @@ struct OutDevice {
     std::deque<Playing> playing;
 };
 
+// Queued by (due time, order of sending).
 struct InputEvent {
-    Clock::time_point due;
-    uint64_t order;
     unsigned device;
     Bytes bytes;
     bool error;
@@ -129,6 +128,10 @@ class Service {
 
   private:
     void run();
+    // Hands the oldest message that has played out to its peer and returns true; otherwise
+    // lowers next to the time the next one will have played out.
+    bool handOnePlayedMessage(std::unique_lock<std::mutex>& lock, Clock::time_point now,
+                              Clock::time_point& next);
     void deliver(std::unique_lock<std::mutex>& lock, InputEvent event);
 };
 
@@ -195,6 +198,33 @@ void Service::deliver(std::unique_lock<std::mutex>& lock, InputEvent event) {
     }
 }
 
+bool Service::handOnePlayedMessage(std::unique_lock<std::mutex>& lock, Clock::time_point now,
+                                   Clock::time_point& next) {
+    for (OutDevice& d : out_) {
+        while (!d.playing.empty() && d.playing.front().handedToPeer &&
+               d.playing.front().header == nullptr) {
+            d.playing.pop_front();
+        }
+        for (auto& p : d.playing) {
+            if (p.handedToPeer) continue;
+            if (p.end > now) {
+                next = std::min(next, p.end);
+                break;
+            }
+            p.handedToPeer = true;
+            if (d.peer) {
+                Peer peer = d.peer;
+                Bytes bytes = p.bytes;
+                lock.unlock();
+                peer(bytes);
+                lock.lock();
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
 void Service::run() {
     std::unique_lock<std::mutex> lock(mutex_);
     workerId_ = std::this_thread::get_id();
@@ -202,33 +232,9 @@ void Service::run() {
         const auto now = Clock::now();
         auto next = Clock::time_point::max();
 
-        // Messages that have played out go to the device's peer, in the order they were sent.
-        for (unsigned i = 0; i < out_.size(); ++i) {
-            OutDevice& d = out_[i];
-            for (auto& p : d.playing) {
-                if (p.handedToPeer) continue;
-                if (p.end > now) {
-                    next = std::min(next, p.end);
-                    break;
-                }
-                p.handedToPeer = true;
-                if (d.peer) {
-                    Peer peer = d.peer;
-                    Bytes bytes = p.bytes;
-                    lock.unlock();
-                    peer(bytes);
-                    lock.lock();
-                }
-                next = Clock::time_point::min();  // look again: the lists may have changed
-                break;
-            }
-            if (next == Clock::time_point::min()) break;
-            while (!d.playing.empty() && d.playing.front().handedToPeer &&
-                   d.playing.front().header == nullptr) {
-                d.playing.pop_front();
-            }
-        }
-        if (next == Clock::time_point::min()) continue;
+        // Messages that have played out go to the device's peer, in the order they were sent;
+        // after each one the lists may have changed, so everything is looked at again.
+        if (handOnePlayedMessage(lock, now, next)) continue;
 
         if (!events_.empty()) {
             auto first = events_.begin();
@@ -286,8 +292,7 @@ void queueInput(unsigned inDevice, Bytes bytes, std::chrono::milliseconds delay,
     std::lock_guard<std::mutex> lock(s.mutex_);
     const auto due = Clock::now() + delay;
     const uint64_t order = s.nextOrder_++;
-    s.events_.emplace(std::make_pair(due, order),
-                      InputEvent{due, order, inDevice, std::move(bytes), error});
+    s.events_.emplace(std::make_pair(due, order), InputEvent{inDevice, std::move(bytes), error});
     s.wake_.notify_all();
 }
 
