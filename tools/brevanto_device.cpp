@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -17,6 +18,7 @@
 
 #include "brevanto_device.h"
 #include "emulated_setup.h"
+#include "sequencer_diagnosis.h"
 #include "sim_options.h"
 
 namespace {
@@ -53,15 +55,22 @@ struct Options {
     long exitAfterSeconds = kDefaultExitAfterSeconds;
 };
 
+// Options come as "--name value" or "--name=value"; --help asks for the usage.
 bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
     std::vector<std::string> deviceArgs;
     for (int i = 1; i < argc; ++i) {
-        const std::string name = argv[i];
-        if (i + 1 >= argc) {
+        std::string name = argv[i];
+        std::string value;
+        const size_t equals = name.find('=');
+        if (name.rfind("--", 0) == 0 && equals != std::string::npos) {
+            value = name.substr(equals + 1);
+            name = name.substr(0, equals);
+        } else if (i + 1 < argc) {
+            value = argv[++i];
+        } else {
             error = "option " + name + " needs a value";
             return false;
         }
-        const std::string value = argv[++i];
         if (name == "--port") {
             options.port = value;
         } else if (name == "--received-log") {
@@ -71,7 +80,7 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
         } else if (name == "--exit-after") {
             char* end = nullptr;
             options.exitAfterSeconds = std::strtol(value.c_str(), &end, 10);
-            if (*end != '\0' || options.exitAfterSeconds <= 0) {
+            if (value.empty() || *end != '\0' || options.exitAfterSeconds <= 0) {
                 error = "bad option: " + name + " " + value;
                 return false;
             }
@@ -167,9 +176,20 @@ int run(const Options& options) {
     return written ? 0 : 1;
 }
 
+bool asksForHelp(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (asksForHelp(argc, argv)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     Options options;
     std::string error;
     if (!parseOptions(argc, argv, options, error)) {
@@ -182,8 +202,9 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &action, nullptr);
     try {
         return run(options);
-    } catch (const RtMidiError& e) {
-        // No sequencer: RtMidi has said why on standard error already.
+    } catch (const RtMidiError&) {
+        // No sequencer client could be made: say which of the usual reasons it is.
+        midi_backend::reportNoDevice();
         return 1;
     }
 }

@@ -1,6 +1,25 @@
 // A MIDI service with no devices, for systems where no real one is linked: every open fails as
 // it would past the last device, and the calls that need an open device refuse its handle.
+#include <cstdio>
+
 #include "midi_api.h"
+
+namespace {
+
+// The run ends without a device whatever is attached: say why, once, on standard error.
+MMRESULT noMidiLibrary() {
+    static bool said = false;
+    if (!said) {
+        said = true;
+        std::fputs(
+            "talveron-update: built without a MIDI library, so no MIDI device can be reached: "
+            "install librtmidi-dev and libasound2-dev, then configure and build again\n",
+            stderr);
+    }
+    return MMSYSERR_BADDEVICEID;
+}
+
+}  // namespace
 
 UINT WINAPI midiInGetNumDevs() {
     return 0;
@@ -10,7 +29,7 @@ UINT WINAPI midiOutGetNumDevs() {
 }
 
 MMRESULT WINAPI midiInOpen(LPHMIDIIN, UINT, DWORD_PTR, DWORD_PTR, DWORD) {
-    return MMSYSERR_BADDEVICEID;
+    return noMidiLibrary();
 }
 MMRESULT WINAPI midiInGetDevCapsA(UINT_PTR, LPMIDIINCAPSA, UINT) {
     return MMSYSERR_BADDEVICEID;
@@ -38,7 +57,7 @@ MMRESULT WINAPI midiInClose(HMIDIIN) {
 }
 
 MMRESULT WINAPI midiOutOpen(LPHMIDIOUT, UINT, DWORD_PTR, DWORD_PTR, DWORD) {
-    return MMSYSERR_BADDEVICEID;
+    return noMidiLibrary();
 }
 MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR, LPMIDIOUTCAPSA, UINT) {
     return MMSYSERR_BADDEVICEID;
