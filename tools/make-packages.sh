@@ -20,7 +20,8 @@ pack() {
     -DTALVERON_TESTS=OFF "$@" >/dev/null
   cmake --build "$dir" -j "$jobs" >/dev/null
   rm -rf "$dir/cpack"
-  (cd "$dir" && cpack -B "$dir/cpack" >/dev/null)
+  # CPack reports each step on standard error; only a failure matters.
+  (cd "$dir" && cpack -B "$dir/cpack" >"$dir/cpack.log" 2>&1) || { cat "$dir/cpack.log" >&2; exit 1; }
   cp "$dir"/cpack/*.zip "$dir"/cpack/*.deb "$out/" 2>/dev/null || true
 }
 
