@@ -58,19 +58,11 @@ struct Options {
 // Options come as "--name value" or "--name=value"; --help asks for the usage.
 bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
     std::vector<std::string> deviceArgs;
-    for (int i = 1; i < argc; ++i) {
-        std::string name = argv[i];
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string name;
         std::string value;
-        const size_t equals = name.find('=');
-        if (name.rfind("--", 0) == 0 && equals != std::string::npos) {
-            value = name.substr(equals + 1);
-            name = name.substr(0, equals);
-        } else if (i + 1 < argc) {
-            value = argv[++i];
-        } else {
-            error = "option " + name + " needs a value";
-            return false;
-        }
+        if (!emu::takeOption(args, i, name, value, error)) return false;
         if (name == "--port") {
             options.port = value;
         } else if (name == "--received-log") {
