@@ -11,7 +11,12 @@ void CALLBACK onMidiInput(HMIDIIN /*handle*/, UINT message, DWORD_PTR /*instance
     midiPort.replyCode.store(static_cast<uint8_t>(midiPort.replyBuffer[1]));
     midiPort.replyCount.store(static_cast<int16_t>(static_cast<uint16_t>(header->dwBytesRecorded)));
 
-    // Re-arm at once so that the next System Exclusive message lands in the same buffer.
+    // Re-arm at once, from inside the callback, so that the next System Exclusive message lands in
+    // the same buffer. The platform warns against calling the MIDI service from its callback
+    // because some calls (close, reset) wait for the callback thread and would deadlock; prepare,
+    // unprepare and add do not wait for it, and re-queuing later from the main thread would leave
+    // a window in which a reply finds no buffer and is lost. The buffer a close hands back with a
+    // reset comes here with in open already cleared, so it is never queued again.
     if (midiPort.inOpen.load() == 1) {
         midiInUnprepareHeader(midiPort.inHandle, header, sizeof *header);
         midiInPrepareHeader(midiPort.inHandle, header, sizeof *header);

@@ -37,9 +37,6 @@ void CALLBACK recordNotice(HMIDIIN, UINT message, DWORD_PTR, DWORD_PTR, DWORD_PT
 }
 
 TEST_F(ServiceFixture, DevicesAreTheListedPortsWithoutTheLoopback) {
-    EXPECT_EQ(midiInGetNumDevs(), 2u);
-    EXPECT_EQ(midiOutGetNumDevs(), 1u);
-
     MIDIINCAPSA in;
     ASSERT_EQ(midiInGetDevCapsA(0, &in, sizeof in), MMSYSERR_NOERROR);
     EXPECT_STREQ(in.szPname, kBrevantoOut.c_str());
