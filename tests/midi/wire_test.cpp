@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "midi/hex_chunks.h"
+#include "midi/midi_out.h"
 #include "midi/midi_port.h"
-#include "midi/send_sysex.h"
 #include "midi_fixture.h"
 #include "support/kit_builder.h"
 #include "support/stdout_capture.h"

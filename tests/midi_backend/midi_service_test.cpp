@@ -8,8 +8,9 @@
 #include <vector>
 
 #include "fake_port_system.h"
+#include "midi/midi_in.h"
+#include "midi/midi_out.h"
 #include "midi/midi_port.h"
-#include "midi/send_sysex.h"
 #include "midi_api.h"
 #include "support/stdout_capture.h"
 
