@@ -21,13 +21,6 @@ MMRESULT noMidiLibrary() {
 
 }  // namespace
 
-UINT WINAPI midiInGetNumDevs() {
-    return 0;
-}
-UINT WINAPI midiOutGetNumDevs() {
-    return 0;
-}
-
 MMRESULT WINAPI midiInOpen(LPHMIDIIN, UINT, DWORD_PTR, DWORD_PTR, DWORD) {
     return noMidiLibrary();
 }
@@ -44,9 +37,6 @@ MMRESULT WINAPI midiInAddBuffer(HMIDIIN, LPMIDIHDR, UINT) {
     return MMSYSERR_INVALHANDLE;
 }
 MMRESULT WINAPI midiInStart(HMIDIIN) {
-    return MMSYSERR_INVALHANDLE;
-}
-MMRESULT WINAPI midiInStop(HMIDIIN) {
     return MMSYSERR_INVALHANDLE;
 }
 MMRESULT WINAPI midiInReset(HMIDIIN) {
