@@ -31,14 +31,16 @@ else()
     endif()
   endforeach()
 
-  # Debian wants manual pages and the changelog compressed, without a time stamp inside.
+  # Debian wants manual pages and the changelog compressed, without a time stamp inside. The
+  # pages take the version from here.
   set(compressed "")
   foreach(page ${talveron_pages})
-    set(out ${CMAKE_CURRENT_BINARY_DIR}/man/${page}.1.gz)
+    set(page_file ${CMAKE_CURRENT_BINARY_DIR}/man/${page}.1)
+    configure_file(man/${page}.1 ${page_file} @ONLY)
+    set(out ${page_file}.gz)
     add_custom_command(OUTPUT ${out}
-      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/man
-      COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/man/${page}.1 > ${out}
-      DEPENDS ${PROJECT_SOURCE_DIR}/man/${page}.1 VERBATIM)
+      COMMAND gzip -9n -c ${page_file} > ${out}
+      DEPENDS ${page_file} VERBATIM)
     list(APPEND compressed ${out})
     install(FILES ${out} DESTINATION share/man/man1)
   endforeach()

@@ -55,6 +55,17 @@ struct Options {
     long exitAfterSeconds = kDefaultExitAfterSeconds;
 };
 
+// The simulator's options that script the device.
+bool isDeviceOption(const std::string& name) {
+    return name == "--identity" || name == "--probes" || name == "--reply" ||
+           name == "--silent-from" || name == "--delay-ms";
+}
+
+bool isOption(const std::string& name) {
+    return isDeviceOption(name) || name == "--port" || name == "--received-log" ||
+           name == "--flashed" || name == "--exit-after";
+}
+
 // Options come as "--name value" or "--name=value"; --help asks for the usage.
 bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
     std::vector<std::string> deviceArgs;
@@ -62,7 +73,10 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
     for (size_t i = 0; i < args.size(); ++i) {
         std::string name;
         std::string value;
-        if (!emu::takeOption(args, i, name, value, error)) return false;
+        if (!emu::takeOption(args, i, name, value, error)) {
+            if (!isOption(name)) error = "unknown option: " + name;
+            return false;
+        }
         if (name == "--port") {
             options.port = value;
         } else if (name == "--received-log") {
@@ -76,8 +90,7 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
                 error = "bad option: " + name + " " + value;
                 return false;
             }
-        } else if (name == "--identity" || name == "--probes" || name == "--reply" ||
-                   name == "--silent-from" || name == "--delay-ms") {
+        } else if (isDeviceOption(name)) {
             deviceArgs.push_back(name);
             deviceArgs.push_back(value);
         } else {
@@ -192,6 +205,11 @@ int main(int argc, char** argv) {
     action.sa_handler = onStopSignal;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // Without a usable sequencer, say why before RtMidi and ALSA print their own reports.
+    if (midi_backend::probeSequencer() != 0) {
+        midi_backend::reportNoDevice();
+        return 1;
+    }
     try {
         return run(options);
     } catch (const RtMidiError&) {

@@ -1,6 +1,7 @@
 // The line that says why the sequencer offers no device, for each reason, on nodes made here: a
-// missing one, one the user may not open (checked as an unprivileged user), and one that opens.
+// missing one, ones the user may not open (checked as an unprivileged user), and one that opens.
 #include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -52,19 +53,27 @@ TEST(SequencerDiagnosis, EachReasonHasItsLine) {
     dir.write("seq-open", "");
     chmod(open.c_str(), 0666);
     dir.write("seq-denied", "");
-    // As a real node: readable and writable by its owner and group only.
+    const std::string ownerOnly = (dir.path() / "seq-owner-only").string();
+    dir.write("seq-owner-only", "");
+    // As udev makes the node: readable and writable by its owner and group only. As a user
+    // without privileges, a node of the user's own whose owner bits allow nothing stands for it.
     const struct group* audio = getgrnam("audio");
     std::string group = "root";
+    std::string user = "root";
     if (geteuid() == 0 && audio != nullptr) {
         ASSERT_EQ(chown(denied.c_str(), 0, audio->gr_gid), 0);
         group = "audio";
     }
     if (geteuid() != 0) {
-        chmod(denied.c_str(), 0);  // even its owner may not
+        chmod(denied.c_str(), 0060);
+        chmod(ownerOnly.c_str(), 0);
         const struct group* own = getgrgid(getegid());
         group = own != nullptr ? own->gr_name : std::to_string(getegid());
+        const struct passwd* me = getpwuid(geteuid());
+        user = me != nullptr ? me->pw_name : std::to_string(geteuid());
     } else {
         chmod(denied.c_str(), 0660);
+        chmod(ownerOnly.c_str(), 0600);  // as a bare devtmpfs makes it, with no device rules
     }
 
     struct Case {
@@ -80,6 +89,10 @@ TEST(SequencerDiagnosis, EachReasonHasItsLine) {
         {"no permission", denied, -EACCES,
          "cannot open " + denied + ": Permission denied; only the group " + group +
              " may: join it (sudo usermod -aG " + group + " $USER) and log in again"},
+        {"no group may", ownerOnly, -EACCES,
+         "cannot open " + ownerOnly + ": Permission denied; only the user " + user +
+             " may: give it the group audio (sudo chgrp audio " + ownerOnly +
+             " && sudo chmod 660 " + ownerOnly + "), join that group and log in again"},
         {"opens, lists nothing", open, 0,
          "the ALSA sequencer lists no MIDI device: attach the device and power it on "
          "(aconnect -l shows what is there)"},
