@@ -105,8 +105,10 @@ else
     else
       echo "ok   installed talveron-update: exact transcript of a bad checksum"
     fi
-    "$instroot/usr/bin/talveron-update-sim" --help >/dev/null ||
-      fail "the installed talveron-update-sim --help fails"
+    for tool in talveron-update-sim brevanto-device; do
+      "$instroot/usr/bin/$tool" --help | grep -q "^usage: $tool " ||
+        fail "the installed $tool --help does not print its usage"
+    done
   else
     fail "dpkg cannot install $deb into an empty root"
     cat "$scratch/dpkg.txt" >&2
