@@ -88,6 +88,8 @@ else
     for page in "$instroot"/usr/share/man/man1/*.1.gz; do
       warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
       [ -z "$warnings" ] || fail "$(basename "$page") renders with warnings: $warnings"
+      zcat "$page" | sed -n 1p | grep -q "\"talveron-update $version\"" ||
+        fail "$(basename "$page") does not name version $version"
     done
     # The installed product on a kit whose checksum fails: the run ends before any MIDI port.
     run=$scratch/run
