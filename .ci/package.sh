@@ -51,6 +51,8 @@ for arch in win32 win64; do
   manifest=$(strings -a "$exe")
   grep -q 'requestedExecutionLevel level="asInvoker"' <<<"$manifest" ||
     fail "$arch exe's manifest does not ask for asInvoker"
+  grep -q "name=\"TALVERON.talveron-update\" version=\"$version.0\"" <<<"$manifest" ||
+    fail "$arch exe's manifest does not name version $version"
   [ "$(grep -c '<supportedOS Id=' <<<"$manifest")" -ge 5 ] ||
     fail "$arch exe's manifest does not declare the supported Windows versions"
   resource=$(strings -a -el "$exe" | tr '\n' ' ')
