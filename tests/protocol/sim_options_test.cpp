@@ -21,6 +21,12 @@ TEST(SimOptions, BadOptionsExitTwoBeforeTheRun) {
         {"--unplug-after", "many"},
         {"--delay-ms"},
         {"--wire-log", "/nonexistent/dir/wire.txt"},
+        {"--flashed", "/nonexistent/dir/flashed.bin"},
+        {"--late", "1"},
+        {"--late", "0=100"},
+        {"--late", "1=100/0"},
+        {"--late", "1=-5"},
+        {"--virtual-time", "maybe"},
         {"--frobnicate", "1"},
         {"--device-port", ""},
     };
@@ -41,6 +47,7 @@ TEST(SimOptions, GoodSpellingsAreAccepted) {
         {"--identity=0X33"},
         {"--reply", "1=26"},
         {"--delay-ms", "20"},
+        {"--late", "2=300/2"},
         {"--device-port", "Brevanto MIDI", "--probes", "AB"},
     };
     for (const auto& args : cases) {
