@@ -614,8 +614,7 @@ MMRESULT WINAPI midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
     const unsigned index = static_cast<unsigned>(d - s.out_.data());
     s.sent_.push_back(emu::SentMessage{index, bytes});
     pmh->dwFlags = (pmh->dwFlags & ~MHDR_DONE) | MHDR_INQUEUE;
-    d->playing.push_back(
-        emu::Playing{pmh, s.now() + d->config.playTime, std::move(bytes), false});
+    d->playing.push_back(emu::Playing{pmh, s.now() + d->config.playTime, std::move(bytes), false});
     s.wake_.notify_all();
     return MMSYSERR_NOERROR;
 }

@@ -37,8 +37,7 @@ std::shared_ptr<BrevantoDevice> setUpEmulation(const SimOptions& options) {
                    auto reply = device->receive(message);
                    if (reply && answers) {
                        const auto late = device->lateMs();
-                       sendInput(inIndex, *reply,
-                                 late ? std::chrono::milliseconds(*late) : delay);
+                       sendInput(inIndex, *reply, late ? std::chrono::milliseconds(*late) : delay);
                    }
                });
     return device;

@@ -1,8 +1,8 @@
 // FindFirstFileA for systems without it, as far as the updater uses it: a pattern of the current
 // directory with '*' and '?' wildcards, matched ignoring ASCII case like the Windows file system
 // does. Where several names match, the first is the least one compared byte by byte with ASCII
-// letters folded to upper case (then byte by byte as is): close to how NTFS lists a folder, and the same on every
-// run, which directory order on Linux is not.
+// letters folded to upper case (then byte by byte as is): close to how NTFS lists a folder, and the
+// same on every run, which directory order on Linux is not.
 #include <dirent.h>
 
 #include <cstring>

@@ -10,9 +10,9 @@
 // that can start no number ends the text silently, so "+", "-" and ":" end it, and "0x12" gives
 // 00 and ends at the "x".
 enum class KitDecodeStatus {
-    kMore,     // the text may go on
-    kEnded,    // a character that starts no number was met; the rest is ignored
-    kTooLong,  // more numbers than a 16-bit count describes
+    kMore,       // the text may go on
+    kEnded,      // a character that starts no number was met; the rest is ignored
+    kTooLong,    // more numbers than a 16-bit count describes
     kReadError,  // the file could not be read to its end
 };
 

@@ -16,7 +16,9 @@ bool waitIsOver(int16_t count, WaitUntil until) {
 // wait. At most 65,535 x 15,625 us at the clock's frequency: far inside 64 bits for any clock.
 LONGLONG floorCounts(uint16_t polls) {
     LARGE_INTEGER frequency;
-    if (!QueryPerformanceFrequency(&frequency) || frequency.QuadPart <= 0) return 0;
+    if (!QueryPerformanceFrequency(&frequency) || frequency.QuadPart <= 0) {
+        return 0;
+    }
     return (static_cast<LONGLONG>(polls) * kPollFloorMicroseconds * frequency.QuadPart +
             kMicrosecondsPerSecond - 1) /
            kMicrosecondsPerSecond;
@@ -37,7 +39,9 @@ int16_t waitForReplyCount(uint16_t polls, WaitUntil until) {
     int16_t count = replyCountNow();
     while (!waitIsOver(count, until) && (pollsLeft > 0 || !floorReached(started, floor))) {
         Sleep(kPollPauseMs);
-        if (pollsLeft > 0) --pollsLeft;
+        if (pollsLeft > 0) {
+            --pollsLeft;
+        }
         count = replyCountNow();
     }
     return count;

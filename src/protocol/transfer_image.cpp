@@ -45,7 +45,9 @@ const char* rejectionMessage(uint8_t code) {
 // late, so the updater listens for one window more than that: the owed verdict of the last record
 // arrives within it.
 bool verdictsWereInStep(bool lateVerdictDiscarded, uint8_t longestSilence, uint16_t polls) {
-    if (lateVerdictDiscarded) return false;
+    if (lateVerdictDiscarded) {
+        return false;
+    }
     const uint16_t listenPolls = static_cast<uint16_t>(polls * (longestSilence + 1));
     return !isReply(waitForReplyCount(listenPolls, WaitUntil::kReplyPresent));
 }
@@ -60,8 +62,8 @@ StageResult transferImage(RunState& run) {
     uint16_t polls = kVerdictPolls;
     // Replies carry no sequence number. Once an attempt has gone unanswered, its verdict may still
     // come: taken for a later attempt's, it puts every verdict after it one record behind.
-    uint8_t silentAttempts = 0;        // of the record being sent
-    uint8_t longestSilence = 0;        // most silent attempts on any one record
+    uint8_t silentAttempts = 0;         // of the record being sent
+    uint8_t longestSilence = 0;         // most silent attempts on any one record
     bool lateVerdictDiscarded = false;  // after an unanswered attempt
     Spinner spinner{0};
 
@@ -83,7 +85,9 @@ StageResult transferImage(RunState& run) {
         polls = percent >= kLatePercent ? kVerdictPollsLate : kVerdictPolls;
         if (!isReply(waitForReplyCount(polls, WaitUntil::kReplyPresent))) {
             ++silentAttempts;
-            if (silentAttempts > longestSilence) longestSilence = silentAttempts;
+            if (silentAttempts > longestSilence) {
+                longestSilence = silentAttempts;
+            }
             if (++failedAttempts >= kMaxAttemptsPerRecord) {
                 std::printf("%s", kMsgNotResponding);
                 return StageResult::kStop;

@@ -43,12 +43,9 @@ TEST(SimOptions, GoodSpellingsAreAccepted) {
     using namespace transcript;
     const std::string success = kHead + progress('-', 0) + kDone + kPrompt;
     const std::vector<std::vector<std::string>> cases = {
-        {"--identity", "51"},
-        {"--identity=0X33"},
-        {"--reply", "1=26"},
-        {"--delay-ms", "20"},
-        {"--late", "2=300/2"},
-        {"--device-port", "Brevanto MIDI", "--probes", "AB"},
+        {"--identity", "51"},  {"--identity=0X33"},
+        {"--reply", "1=26"},   {"--delay-ms", "20"},
+        {"--late", "2=300/2"}, {"--device-port", "Brevanto MIDI", "--probes", "AB"},
     };
     for (const auto& args : cases) {
         const SimRun run = runSim(makeRecord({1}), args);

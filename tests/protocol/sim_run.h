@@ -22,9 +22,9 @@ struct SimRun {
 inline SimRun runSim(const Bytes& image, std::vector<std::string> args) {
     ScratchDir dir;
     dir.write("Brevanto.kit", kitText(image));
-    args.insert(args.end(), {"--virtual-time", "yes", "--wire-log",
-                             (dir.path() / "wire.txt").string(), "--flashed",
-                             (dir.path() / "flashed.bin").string()});
+    args.insert(args.end(),
+                {"--virtual-time", "yes", "--wire-log", (dir.path() / "wire.txt").string(),
+                 "--flashed", (dir.path() / "flashed.bin").string()});
     const ProcessResult result = runProcess(TALVERON_UPDATE_SIM_EXE, args, dir.path());
     SimRun run{result.out, result.exitStatus, {}, {}};
     std::ifstream wire(dir.path() / "wire.txt");
