@@ -15,9 +15,11 @@ args=()
 while [ $# -gt 0 ]; do
   case $1 in
     --virtual-time)
-      shift
-      [ $# -gt 0 ] && shift
-      continue
+      if [ "${2:-}" = yes ]; then
+        shift 2
+        continue
+      fi
+      args+=("$1")
       ;;
     /*) args+=("Z:$1") ;;
     *) args+=("$1") ;;
