@@ -8,6 +8,10 @@
 #include <mutex>
 #include <thread>
 
+#ifndef _WIN32
+#include "posix/time_source.h"
+#endif
+
 namespace emu {
 namespace {
 
@@ -16,6 +20,9 @@ typedef void(CALLBACK* MidiInProc)(HMIDIIN, UINT, DWORD_PTR, DWORD_PTR, DWORD_PT
 
 constexpr uintptr_t kFirstHandle = 0x1000;
 constexpr auto kCallbackDrainLimit = std::chrono::seconds(2);
+// How long a virtual pause waits for the worker to deliver what has come due; only a callback
+// that never returns would take this long.
+constexpr auto kSettleLimit = std::chrono::seconds(10);
 
 struct InDevice {
     InDeviceConfig config;
@@ -91,6 +98,9 @@ class Service {
     uint64_t epoch_ = 0;
     bool delivering_ = false;  // the worker is inside a program callback
     bool stopping_ = false;
+    bool waiting_ = false;  // the worker is waiting for work
+    bool virtual_ = false;  // time moves only when the program pauses
+    Clock::time_point virtualNow_;
     std::thread::id workerId_;
     std::thread worker_;
 
@@ -113,10 +123,22 @@ class Service {
         return Notice{d.callback, reinterpret_cast<HMIDIIN>(d.handle), kind, d.instance, param1,
                       param2};
     }
+    Clock::time_point now() const { return virtual_ ? virtualNow_ : Clock::now(); }
     DWORD_PTR timestamp(const InDevice& d) const {
         return static_cast<DWORD_PTR>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - d.openedAt)
-                .count());
+            std::chrono::duration_cast<std::chrono::milliseconds>(now() - d.openedAt).count());
+    }
+    // Nothing has come due that the worker has still to hand on or deliver.
+    bool settled() const {
+        if (!waiting_ || delivering_) return false;
+        const auto t = now();
+        if (!events_.empty() && events_.begin()->first.first <= t) return false;
+        for (const OutDevice& d : out_) {
+            for (const Playing& p : d.playing) {
+                if (!p.handedToPeer && p.end <= t) return false;
+            }
+        }
+        return true;
     }
 
     // Lets a callback under way on the worker finish before the caller changes a device's
@@ -229,7 +251,7 @@ void Service::run() {
     std::unique_lock<std::mutex> lock(mutex_);
     workerId_ = std::this_thread::get_id();
     while (!stopping_) {
-        const auto now = Clock::now();
+        const auto now = this->now();
         auto next = Clock::time_point::max();
 
         // Messages that have played out go to the device's peer, in the order they were sent;
@@ -247,12 +269,15 @@ void Service::run() {
             }
             next = std::min(next, first->first.first);
         }
+        waiting_ = true;
         idle_.notify_all();
-        if (next == Clock::time_point::max()) {
+        // On virtual time only a pause of the program moves the clock, and it wakes the worker.
+        if (virtual_ || next == Clock::time_point::max()) {
             wake_.wait(lock);
         } else {
             wake_.wait_until(lock, next);
         }
+        waiting_ = false;
     }
 }
 
@@ -290,7 +315,7 @@ namespace {
 void queueInput(unsigned inDevice, Bytes bytes, std::chrono::milliseconds delay, bool error) {
     Service& s = service();
     std::lock_guard<std::mutex> lock(s.mutex_);
-    const auto due = Clock::now() + delay;
+    const auto due = s.now() + delay;
     const uint64_t order = s.nextOrder_++;
     s.events_.emplace(std::make_pair(due, order), InputEvent{inDevice, std::move(bytes), error});
     s.wake_.notify_all();
@@ -309,7 +334,7 @@ void sendInputError(unsigned inDevice, Bytes bytes) {
 bool waitForInputDelivered(std::chrono::milliseconds limit) {
     Service& s = service();
     std::unique_lock<std::mutex> lock(s.mutex_);
-    const auto now = Clock::now();
+    const auto now = s.now();
     return s.idle_.wait_for(lock, limit, [&] {
         if (s.delivering_) return false;
         return s.events_.empty() || s.events_.begin()->first.first > now;
@@ -326,6 +351,48 @@ std::vector<std::string> callLog() {
     Service& s = service();
     std::lock_guard<std::mutex> lock(s.mutex_);
     return s.log_;
+}
+
+#ifndef _WIN32
+namespace {
+
+// The program's pause: the clock moves on, and everything that has come due by then is handed on
+// and delivered before the program looks at its reply slot again.
+void virtualSleep(DWORD milliseconds) {
+    Service& s = service();
+    std::unique_lock<std::mutex> lock(s.mutex_);
+    s.virtualNow_ += std::chrono::milliseconds(milliseconds);
+    s.wake_.notify_all();
+    s.idle_.wait_for(lock, kSettleLimit, [&s] { return s.settled(); });
+}
+
+int64_t virtualNowNanoseconds() {
+    Service& s = service();
+    std::lock_guard<std::mutex> lock(s.mutex_);
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(s.virtualNow_.time_since_epoch())
+        .count();
+}
+
+const TimeSource kVirtualTime{&virtualSleep, &virtualNowNanoseconds};
+
+}  // namespace
+#endif
+
+bool useVirtualTime(bool on) {
+#ifdef _WIN32
+    // The program pauses in the system's own Sleep: there is nothing to put on another clock.
+    return !on;
+#else
+    Service& s = service();
+    {
+        std::lock_guard<std::mutex> lock(s.mutex_);
+        if (on && !s.virtual_) s.virtualNow_ = Clock::now();
+        s.virtual_ = on;
+        s.wake_.notify_all();
+    }
+    setTimeSource(on ? &kVirtualTime : nullptr);
+    return true;
+#endif
 }
 
 bool inDeviceOpen(unsigned inDevice) {
@@ -393,7 +460,7 @@ MMRESULT WINAPI midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback,
     d.callback =
         fdwOpen == CALLBACK_FUNCTION ? reinterpret_cast<emu::MidiInProc>(dwCallback) : nullptr;
     d.instance = dwInstance;
-    d.openedAt = Clock::now();
+    d.openedAt = s.now();
     d.queue.clear();
     *phmi = reinterpret_cast<HMIDIIN>(d.handle);
     const emu::Notice opened = s.notice(d, MIM_OPEN, 0, 0);
@@ -547,8 +614,7 @@ MMRESULT WINAPI midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
     const unsigned index = static_cast<unsigned>(d - s.out_.data());
     s.sent_.push_back(emu::SentMessage{index, bytes});
     pmh->dwFlags = (pmh->dwFlags & ~MHDR_DONE) | MHDR_INQUEUE;
-    d->playing.push_back(
-        emu::Playing{pmh, Clock::now() + d->config.playTime, std::move(bytes), false});
+    d->playing.push_back(emu::Playing{pmh, s.now() + d->config.playTime, std::move(bytes), false});
     s.wake_.notify_all();
     return MMSYSERR_NOERROR;
 }
@@ -561,7 +627,7 @@ MMRESULT WINAPI midiOutUnprepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
     if (pmh == nullptr || cbmh < sizeof(MIDIHDR)) return MMSYSERR_INVALPARAM;
     for (auto& p : d->playing) {
         if (p.header != pmh) continue;
-        if (Clock::now() < p.end) return MIDIERR_STILLPLAYING;
+        if (s.now() < p.end) return MIDIERR_STILLPLAYING;
         p.header = nullptr;
     }
     pmh->dwFlags = (pmh->dwFlags & ~(MHDR_PREPARED | MHDR_INQUEUE)) | MHDR_DONE;
@@ -578,7 +644,7 @@ MMRESULT WINAPI midiOutReset(HMIDIOUT hmo) {
     for (auto& p : d->playing) {
         if (p.handedToPeer) continue;
         p.handedToPeer = true;
-        p.end = Clock::now();
+        p.end = s.now();
     }
     return MMSYSERR_NOERROR;
 }
@@ -590,7 +656,7 @@ MMRESULT WINAPI midiOutClose(HMIDIOUT hmo) {
     emu::OutDevice* d = s.outByHandle(hmo);
     if (d == nullptr) return MMSYSERR_INVALHANDLE;
     for (const auto& p : d->playing) {
-        if (p.header != nullptr && Clock::now() < p.end) return MIDIERR_STILLPLAYING;
+        if (p.header != nullptr && s.now() < p.end) return MIDIERR_STILLPLAYING;
     }
     d->open = false;
     return MMSYSERR_NOERROR;

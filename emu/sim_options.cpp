@@ -21,7 +21,12 @@ const char* const kSimUsage =
     "  --busy-ms MS          every message keeps playing for MS milliseconds (default 0)\n"
     "  --unplug-after N      the device's Out port fails every message after the first N\n"
     "  --delay-ms MS         the device answers MS milliseconds late (default 0)\n"
-    "  --wire-log FILE       every message an Out device accepted, as hex, one per line\n";
+    "  --late N=MS[/K]       record N answered MS milliseconds after it is complete on its "
+    "first K attempts (repeatable)\n"
+    "  --wire-log FILE       every message an Out device accepted, as hex, one per line\n"
+    "  --flashed FILE        what the device stored, written when the run ends\n"
+    "  --virtual-time yes    pauses, the clock and the device's delays on a virtual clock: "
+    "waits cost no real time\n";
 
 namespace {
 
@@ -84,6 +89,28 @@ bool parseReply(const std::string& text, DeviceScript& script) {
     return true;
 }
 
+// N=MS[/K]
+bool parseLate(const std::string& text, DeviceScript& script) {
+    const size_t equals = text.find('=');
+    if (equals == std::string::npos) return false;
+    long record;
+    if (!parseNumber(text.substr(0, equals), 1, 65535, record)) return false;
+    std::string rest = text.substr(equals + 1);
+    LateAnswer late;
+    const size_t slash = rest.find('/');
+    if (slash != std::string::npos) {
+        long attempts;
+        if (!parseNumber(rest.substr(slash + 1), 1, 255, attempts)) return false;
+        late.attempts = static_cast<int>(attempts);
+        rest = rest.substr(0, slash);
+    }
+    long delay;
+    if (!parseNumber(rest, 0, kMaxMilliseconds, delay)) return false;
+    late.delayMs = static_cast<int>(delay);
+    script.late[static_cast<int>(record)] = late;
+    return true;
+}
+
 bool applyOption(const std::string& name, const std::string& value, SimOptions& o) {
     long number;
     if (name == "--in-ports") {
@@ -115,9 +142,17 @@ bool applyOption(const std::string& name, const std::string& value, SimOptions& 
     } else if (name == "--delay-ms") {
         if (!parseNumber(value, 0, kMaxMilliseconds, number)) return false;
         o.delayMs = static_cast<int>(number);
+    } else if (name == "--late") {
+        return parseLate(value, o.script);
     } else if (name == "--wire-log") {
         if (value.empty()) return false;
         o.wireLog = value;
+    } else if (name == "--flashed") {
+        if (value.empty()) return false;
+        o.flashed = value;
+    } else if (name == "--virtual-time") {
+        if (value != "yes" && value != "no") return false;
+        o.virtualTime = value == "yes";
     } else {
         return false;
     }

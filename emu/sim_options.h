@@ -18,6 +18,8 @@ struct SimOptions {
     long unplugAfter = -1;  // -1: never
     int delayMs = 0;
     std::string wireLog;  // empty: none
+    std::string flashed;  // empty: none
+    bool virtualTime = false;
 };
 
 // Parses the command line (without the program name). On a bad option returns false with a

@@ -100,3 +100,7 @@ uint8_t takeReplyCode() {
     midiPort.replyCount.store(0);
     return midiPort.replyCode.load();
 }
+
+int16_t discardReply() {
+    return midiPort.replyCount.exchange(0);
+}

@@ -39,6 +39,19 @@ const char* rejectionMessage(uint8_t code) {
     }
 }
 
+// After a run with unanswered attempts: were the verdicts taken the records' own? Not if a late
+// verdict was found before a send, nor if one still arrives now. A device that answers late does
+// so on every record, and a record it kept silent on n times was answered at least n windows
+// late, so the updater listens for one window more than that: the owed verdict of the last record
+// arrives within it.
+bool verdictsWereInStep(bool lateVerdictDiscarded, uint8_t longestSilence, uint16_t polls) {
+    if (lateVerdictDiscarded) {
+        return false;
+    }
+    const uint16_t listenPolls = static_cast<uint16_t>(polls * (longestSilence + 1));
+    return !isReply(waitForReplyCount(listenPolls, WaitUntil::kReplyPresent));
+}
+
 }  // namespace
 
 StageResult transferImage(RunState& run) {
@@ -46,6 +59,12 @@ StageResult transferImage(RunState& run) {
     uint16_t position = 0;
     uint16_t acknowledged = 0;
     uint8_t failedAttempts = 0;
+    uint16_t polls = kVerdictPolls;
+    // Replies carry no sequence number. Once an attempt has gone unanswered, its verdict may still
+    // come: taken for a later attempt's, it puts every verdict after it one record behind.
+    uint8_t silentAttempts = 0;         // of the record being sent
+    uint8_t longestSilence = 0;         // most silent attempts on any one record
+    bool lateVerdictDiscarded = false;  // after an unanswered attempt
     Spinner spinner{0};
 
     while (position < image.count) {
@@ -53,12 +72,22 @@ StageResult transferImage(RunState& run) {
         const uint16_t percent = acknowledgedPercent(acknowledged, image.count);
         printProgressLine(spinner, percent);
 
+        // Whatever is in the slot now came before this attempt and cannot be its verdict. After an
+        // unanswered attempt it is that attempt's verdict come late: the device has taken a record
+        // the updater counted as lost.
+        if (isReply(discardReply()) && longestSilence > 0) {
+            lateVerdictDiscarded = true;
+        }
         if (sendRecordHex(image.bytes + position, size) != MMSYSERR_NOERROR) {
             std::printf("%s", kMsgMidiOutMissing);
             return StageResult::kStop;
         }
-        const uint16_t budget = percent >= kLatePercent ? kVerdictPollsLate : kVerdictPolls;
-        if (!isReply(waitForReplyCount(budget, WaitUntil::kReplyPresent))) {
+        polls = percent >= kLatePercent ? kVerdictPollsLate : kVerdictPolls;
+        if (!isReply(waitForReplyCount(polls, WaitUntil::kReplyPresent))) {
+            ++silentAttempts;
+            if (silentAttempts > longestSilence) {
+                longestSilence = silentAttempts;
+            }
             if (++failedAttempts >= kMaxAttemptsPerRecord) {
                 std::printf("%s", kMsgNotResponding);
                 return StageResult::kStop;
@@ -71,6 +100,7 @@ StageResult transferImage(RunState& run) {
         if (code == kReplyAcknowledged) {
             acknowledged = static_cast<uint16_t>(acknowledged + size);
             failedAttempts = 0;
+            silentAttempts = 0;
             position = static_cast<uint16_t>(position + size);
             continue;
         }
@@ -89,6 +119,10 @@ StageResult transferImage(RunState& run) {
         if (const char* message = rejectionMessage(code)) {
             std::printf("%s", message);
         }
+    }
+    if (longestSilence > 0 && !verdictsWereInStep(lateVerdictDiscarded, longestSilence, polls)) {
+        std::printf("%s", kMsgUpdateError);
+        return StageResult::kStop;
     }
     std::printf(kMsgDone);
     std::printf("%s", kMsgSuccess);

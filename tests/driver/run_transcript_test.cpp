@@ -2,7 +2,12 @@
 // exit status 0, and the MIDI stage reached only with a valid kit. Standard error stays empty
 // unless the run ends without a device, and then holds one line saying why.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -94,13 +99,42 @@ TEST(RunTranscript, BuildWithoutMidiLibrarySaysSoOnStandardError) {
     EXPECT_EQ(result.exitStatus, 0);
 }
 
-TEST(RunTranscript, KitFileThatCannotBeOpened) {
-    // The search finds the name, but opening it fails: a link to nothing.
-    ScratchDir dir;
-    std::filesystem::create_symlink(dir.path() / "gone", dir.path() / "Brevanto.kit");
-    const ProcessResult result = runProcess(TALVERON_UPDATE_EXE, {}, dir.path());
-    EXPECT_EQ(result.out, kBanner + "Error: File 'Brevanto.kit' is not found.\n\n" + kPrompt);
-    EXPECT_EQ(result.exitStatus, 0);
+TEST(RunTranscript, KitEntryThatIsNoRegularFile) {
+    // The search finds the name, but it names no file that can be read as a kit. A FIFO would
+    // block an open for reading until a writer came; nothing may wait on it.
+    using MakeEntry = void (*)(const std::filesystem::path& kit);
+    const std::vector<std::pair<const char*, MakeEntry>> cases = {
+        {"link to nothing",
+         [](const auto& kit) { std::filesystem::create_symlink(kit.parent_path() / "gone", kit); }},
+        {"directory", [](const auto& kit) { std::filesystem::create_directory(kit); }},
+        {"link to a directory",
+         [](const auto& kit) {
+             std::filesystem::create_directory(kit.parent_path() / "d");
+             std::filesystem::create_directory_symlink(kit.parent_path() / "d", kit);
+         }},
+        {"FIFO", [](const auto& kit) { ASSERT_EQ(mkfifo(kit.c_str(), 0600), 0); }},
+        {"socket",
+         [](const auto& kit) {
+             const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+             sockaddr_un address{};
+             address.sun_family = AF_UNIX;
+             ASSERT_LT(kit.string().size(), sizeof address.sun_path);
+             std::strcpy(address.sun_path, kit.c_str());
+             ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+             close(fd);
+         }},
+        {"link to a device",
+         [](const auto& kit) { std::filesystem::create_symlink("/dev/zero", kit); }},
+    };
+    for (const auto& [name, makeEntry] : cases) {
+        ScratchDir dir;
+        makeEntry(dir.path() / "Brevanto.kit");
+        const ProcessResult result = runProcess(TALVERON_UPDATE_EXE, {}, dir.path());
+        EXPECT_EQ(result.out, kBanner + "Error: File 'Brevanto.kit' is not found.\n\n" + kPrompt)
+            << name;
+        EXPECT_EQ(result.err, "") << name;
+        EXPECT_EQ(result.exitStatus, 0) << name;
+    }
 }
 
 TEST(RunTranscript, ArgumentsAreIgnored) {

@@ -21,6 +21,12 @@ TEST(SimOptions, BadOptionsExitTwoBeforeTheRun) {
         {"--unplug-after", "many"},
         {"--delay-ms"},
         {"--wire-log", "/nonexistent/dir/wire.txt"},
+        {"--flashed", "/nonexistent/dir/flashed.bin"},
+        {"--late", "1"},
+        {"--late", "0=100"},
+        {"--late", "1=100/0"},
+        {"--late", "1=-5"},
+        {"--virtual-time", "maybe"},
         {"--frobnicate", "1"},
         {"--device-port", ""},
     };
@@ -37,11 +43,9 @@ TEST(SimOptions, GoodSpellingsAreAccepted) {
     using namespace transcript;
     const std::string success = kHead + progress('-', 0) + kDone + kPrompt;
     const std::vector<std::vector<std::string>> cases = {
-        {"--identity", "51"},
-        {"--identity=0X33"},
-        {"--reply", "1=26"},
-        {"--delay-ms", "20"},
-        {"--device-port", "Brevanto MIDI", "--probes", "AB"},
+        {"--identity", "51"},  {"--identity=0X33"},
+        {"--reply", "1=26"},   {"--delay-ms", "20"},
+        {"--late", "2=300/2"}, {"--device-port", "Brevanto MIDI", "--probes", "AB"},
     };
     for (const auto& args : cases) {
         const SimRun run = runSim(makeRecord({1}), args);

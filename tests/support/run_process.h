@@ -1,7 +1,8 @@
 #pragma once
 
 // Runs a program as the user would: in a given directory, with standard input empty, capturing
-// its standard output, standard error and exit status.
+// its standard output, standard error and exit status. A program still running after a minute is
+// ended: a run that hangs fails its test instead of the suite.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,6 +10,8 @@
 #include <filesystem>
 #include <string>
 #include <vector>
+
+constexpr unsigned kRunLimitSeconds = 60;
 
 struct ProcessResult {
     std::string out;
@@ -32,6 +35,7 @@ inline ProcessResult runProcess(const std::string& program, const std::vector<st
         std::FILE* devNull = std::freopen("/dev/null", "r", stdin);
         (void)devNull;
         if (chdir(dir.c_str()) != 0) _exit(127);
+        alarm(kRunLimitSeconds);  // kept across exec
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(program.c_str()));
         for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
