@@ -1,6 +1,7 @@
 // talveron-update-sim: one update run in the current directory, the product's own code path,
 // against the emulated MIDI service and an emulated Brevanto device.
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,12 @@ bool canWrite(const std::string& path) {
 
 int main(int argc, char** argv) {
     ignoreClosedOutput();
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(emu::kSimUsage, stdout);
+            return 0;
+        }
+    }
     emu::SimOptions options;
     std::string error;
     if (!emu::parseSimOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {

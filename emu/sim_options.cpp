@@ -161,21 +161,29 @@ bool applyOption(const std::string& name, const std::string& value, SimOptions& 
 
 }  // namespace
 
+bool takeOption(const std::vector<std::string>& args, size_t& i, std::string& name,
+                std::string& value, std::string& error) {
+    name = args[i];
+    const size_t equals = name.find('=');
+    if (name.rfind("--", 0) == 0 && equals != std::string::npos) {
+        value = name.substr(equals + 1);
+        name = name.substr(0, equals);
+        return true;
+    }
+    if (i + 1 < args.size()) {
+        value = args[++i];
+        return true;
+    }
+    error = "option " + name + " needs a value";
+    return false;
+}
+
 bool parseSimOptions(const std::vector<std::string>& args, SimOptions& options,
                      std::string& error) {
     for (size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
+        std::string name;
         std::string value;
-        const size_t equals = name.find('=');
-        if (name.rfind("--", 0) == 0 && equals != std::string::npos) {
-            value = name.substr(equals + 1);
-            name = name.substr(0, equals);
-        } else if (i + 1 < args.size()) {
-            value = args[++i];
-        } else {
-            error = "option " + name + " needs a value";
-            return false;
-        }
+        if (!takeOption(args, i, name, value, error)) return false;
         if (!applyOption(name, value, options)) {
             error = "bad option: " + name + " " + value;
             return false;

@@ -26,6 +26,11 @@ struct SimOptions {
 // one-line reason in error.
 bool parseSimOptions(const std::vector<std::string>& args, SimOptions& options, std::string& error);
 
+// Takes the option at args[i], as "--name value" or "--name=value", and moves i to its last
+// argument. False, with a one-line reason in error, when the value is missing.
+bool takeOption(const std::vector<std::string>& args, size_t& i, std::string& name,
+                std::string& value, std::string& error);
+
 extern const char* const kSimUsage;
 
 }  // namespace emu

@@ -79,6 +79,13 @@ bool outputDevice(UINT_PTR index, DevicePort& device) {
     return true;
 }
 
+// Opening device 0 fails only when there is no device at all: the run ends without one, so the
+// port system says why, once, on standard error.
+MMRESULT noSuchDevice(UINT index) {
+    if (index == 0) portSystem().reportNoDevice();
+    return MMSYSERR_BADDEVICEID;
+}
+
 // The caps structure may be given shorter than ours: only as much as fits is written.
 template <typename Caps>
 void copyCaps(const Caps& caps, void* out, UINT outSize) {
@@ -128,7 +135,7 @@ MMRESULT WINAPI midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback,
     if (callbackType != CALLBACK_NULL && callbackType != CALLBACK_FUNCTION)
         return MMSYSERR_INVALFLAG;
     DevicePort port;
-    if (!inputDevice(uDeviceID, port)) return MMSYSERR_BADDEVICEID;
+    if (!inputDevice(uDeviceID, port)) return noSuchDevice(uDeviceID);
 
     auto open = std::make_shared<OpenInput>();
     const MidiInCallback callback =
@@ -202,7 +209,7 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR /*dwCallb
     // Sends complete before they return, so there is nothing to notify: only "no callback".
     if ((fdwOpen & kCallbackTypeMask) != CALLBACK_NULL) return MMSYSERR_INVALFLAG;
     DevicePort port;
-    if (!outputDevice(uDeviceID, port)) return MMSYSERR_BADDEVICEID;
+    if (!outputDevice(uDeviceID, port)) return noSuchDevice(uDeviceID);
 
     auto open = std::make_shared<OpenOutput>();
     open->link = portSystem().openOutput(port.portNumber, port.name);

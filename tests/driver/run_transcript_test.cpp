@@ -1,5 +1,6 @@
 // Whole runs of the product in a scratch directory, as a user starts it: exact standard output,
-// exit status 0, and the MIDI stage reached only with a valid kit.
+// exit status 0, and the MIDI stage reached only with a valid kit. Standard error stays empty
+// unless the run ends without a device, and then holds one line saying why.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -7,7 +8,6 @@
 #include <unistd.h>
 
 #include <cstring>
-
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -26,7 +26,25 @@ struct RunCase {
     const char* name;
     std::vector<std::pair<std::string, std::string>> files;  // name, content
     std::string expected;
+    bool endsWithoutDevice = false;
 };
+
+// What this machine's product says when it finds no MIDI device: its MIDI service is chosen when
+// it is built, and with the ALSA sequencer the line depends on the sequencer's state.
+std::string noDeviceLine(const std::string& stderrText) {
+    if (std::string(TALVERON_PRODUCT_MIDI) == "none") {
+        return "talveron-update: built without a MIDI library, so no MIDI device can be reached: "
+               "install librtmidi-dev and libasound2-dev, then configure and build again\n";
+    }
+    if (!std::filesystem::exists("/dev/snd/seq")) {
+        return "talveron-update: no ALSA sequencer: /dev/snd/seq: No such file or directory; load "
+               "its module (sudo modprobe snd-seq)\n";
+    }
+    // A sequencer is there: one line, whichever of the other reasons it is.
+    const bool oneLine = stderrText.rfind("talveron-update: ", 0) == 0 &&
+                         stderrText.find('\n') == stderrText.size() - 1;
+    return oneLine ? stderrText : "one line beginning with talveron-update: ";
+}
 
 std::string tooManyNumbers() {
     std::string text;
@@ -56,15 +74,29 @@ TEST(RunTranscript, EveryEndBeforeTheDevice) {
         {"valid kit reaches the MIDI stage",
          {{"brevanto_v2.kit", valid}},
          kBanner + "OK: File 'brevanto_v2.kit' is open.\n" +
-             "Error: The MIDI In of device is missing!\n\n" + kPrompt},
+             "Error: The MIDI In of device is missing!\n\n" + kPrompt,
+         true},
     };
     for (const auto& c : cases) {
         ScratchDir dir;
         for (const auto& [name, content] : c.files) dir.write(name, content);
         const ProcessResult result = runProcess(TALVERON_UPDATE_EXE, {}, dir.path());
         EXPECT_EQ(result.out, c.expected) << c.name;
+        EXPECT_EQ(result.err, c.endsWithoutDevice ? noDeviceLine(result.err) : "") << c.name;
         EXPECT_EQ(result.exitStatus, 0) << c.name;
     }
+}
+
+TEST(RunTranscript, BuildWithoutMidiLibrarySaysSoOnStandardError) {
+    ScratchDir dir;
+    dir.write("Brevanto.kit", kitText(makeRecord({1, 2, 3})));
+    const ProcessResult result = runProcess(TALVERON_UPDATE_NO_MIDI_EXE, {}, dir.path());
+    EXPECT_EQ(result.out, kBanner + "OK: File 'Brevanto.kit' is open.\n" +
+                              "Error: The MIDI In of device is missing!\n\n" + kPrompt);
+    EXPECT_EQ(result.err,
+              "talveron-update: built without a MIDI library, so no MIDI device can be reached: "
+              "install librtmidi-dev and libasound2-dev, then configure and build again\n");
+    EXPECT_EQ(result.exitStatus, 0);
 }
 
 TEST(RunTranscript, KitEntryThatIsNoRegularFile) {
@@ -100,6 +132,7 @@ TEST(RunTranscript, KitEntryThatIsNoRegularFile) {
         const ProcessResult result = runProcess(TALVERON_UPDATE_EXE, {}, dir.path());
         EXPECT_EQ(result.out, kBanner + "Error: File 'Brevanto.kit' is not found.\n\n" + kPrompt)
             << name;
+        EXPECT_EQ(result.err, "") << name;
         EXPECT_EQ(result.exitStatus, 0) << name;
     }
 }

@@ -57,8 +57,10 @@ TEST_F(ServiceFixture, OpeningPastTheLastDeviceFails) {
     HMIDIOUT out = nullptr;
     EXPECT_EQ(midiInOpen(&in, 2, 0, 0, CALLBACK_NULL), MMSYSERR_BADDEVICEID);
     EXPECT_EQ(midiOutOpen(&out, 1, 0, 0, CALLBACK_NULL), MMSYSERR_BADDEVICEID);
+    EXPECT_EQ(fakePorts().noDeviceReports, 0);  // devices exist: nothing to explain
     fakePorts().inputs = {kThrough};
     EXPECT_EQ(midiInOpen(&in, 0, 0, 0, CALLBACK_NULL), MMSYSERR_BADDEVICEID);
+    EXPECT_EQ(fakePorts().noDeviceReports, 1);
     EXPECT_TRUE(fakePorts().openedInputs.empty());
     EXPECT_TRUE(fakePorts().openedOutputs.empty());
 }

@@ -54,4 +54,14 @@ TEST(SimOptions, GoodSpellingsAreAccepted) {
     }
 }
 
+TEST(SimOptions, HelpPrintsTheUsageAndExitsZero) {
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"--help"}, {"--identity", "0x15", "-h"}}) {
+        ScratchDir dir;
+        const ProcessResult result = runProcess(TALVERON_UPDATE_SIM_EXE, args, dir.path());
+        EXPECT_EQ(result.exitStatus, 0) << args[0];
+        EXPECT_EQ(result.out.rfind("usage: talveron-update-sim [options]", 0), 0u) << args[0];
+    }
+}
+
 }  // namespace
