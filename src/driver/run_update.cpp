@@ -19,15 +19,16 @@ constexpr const char* kBanner = "TALVERON Update V0.5 -> TALVERON Brevanto Syste
 
 // Stages 1 to 3 need no MIDI port: a run that stops here never touches one.
 bool imageStagesPass(RunState& run) {
-    return findKitFile(run) == StageResult::kContinue && loadImage(run) == StageResult::kContinue &&
-           validateImage(run) == StageResult::kContinue;
+    return findKitFile(run.kitFileName, run.identityCode) == StageResult::kContinue &&
+           loadImage(run.kitFileName, run.image) == StageResult::kContinue &&
+           validateImage(run.image) == StageResult::kContinue;
 }
 
 // Stages 4 to 6; the caller closes the ports however these end.
-void deviceStages(RunState& run) {
+void deviceStages(const RunState& run) {
     if (openMidiPorts() == StageResult::kStop) return;
-    if (handshake(run) == StageResult::kStop) return;
-    transferImage(run);
+    if (handshake(run.identityCode) == StageResult::kStop) return;
+    transferImage(run.image);
 }
 
 }  // namespace

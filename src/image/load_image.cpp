@@ -6,16 +6,16 @@
 #include "image/image_messages.h"
 #include "win_base.h"
 
-StageResult loadImage(RunState& run) {
+StageResult loadImage(const char* kitFileName, ImageBuffer& image) {
     // Binary mode: line ends are whitespace to the decoder whatever the platform writes. Only a
     // regular file: a folder or a pipe of that name is no kit, and a pipe would never end.
-    std::FILE* file = openRegularFile(run.kitFileName);
+    std::FILE* file = openRegularFile(kitFileName);
     if (file == nullptr) {
-        std::printf(kMsgFileNotFound, run.kitFileName);
+        std::printf(kMsgFileNotFound, kitFileName);
         return StageResult::kStop;
     }
-    std::printf(kMsgFileOpen, run.kitFileName);
-    const KitDecodeStatus status = decodeKitFile(file, run.image);
+    std::printf(kMsgFileOpen, kitFileName);
+    const KitDecodeStatus status = decodeKitFile(file, image);
     // Opened read-only: nothing is lost if the close fails.
     std::fclose(file);
     if (status == KitDecodeStatus::kTooLong || status == KitDecodeStatus::kReadError) {

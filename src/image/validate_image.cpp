@@ -48,8 +48,8 @@ bool imageIsValid(const ImageBuffer& image) {
     return true;
 }
 
-StageResult validateImage(RunState& run) {
-    if (!imageIsValid(run.image)) {
+StageResult validateImage(const ImageBuffer& image) {
+    if (!imageIsValid(image)) {
         std::printf("%s", kMsgUpgradeFileError);
         return StageResult::kStop;
     }

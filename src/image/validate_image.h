@@ -1,7 +1,6 @@
 #pragma once
 
 #include "common/stage_result.h"
-#include "driver/run_state.h"
 #include "image/image_buffer.h"
 
 // True when the image is one or more records that cover it exactly, each with a length field of
@@ -9,4 +8,4 @@
 bool imageIsValid(const ImageBuffer& image);
 
 // Stage 3: refuses a damaged kit file before any MIDI port is opened.
-StageResult validateImage(RunState& run);
+StageResult validateImage(const ImageBuffer& image);

@@ -15,7 +15,7 @@ constexpr const char* kMsgNotMatched = "Error: The device and the upgrade file i
 
 }  // namespace
 
-StageResult handshake(RunState& run) {
+StageResult handshake(uint8_t identityCode) {
     uint16_t counter = kHandshakeCounterStart;
     for (;;) {
         --counter;
@@ -34,7 +34,7 @@ StageResult handshake(RunState& run) {
             continue;
         }
         const uint8_t code = takeReplyCode();
-        if (code == run.identityCode) {
+        if (code == identityCode) {
             return StageResult::kContinue;
         }
         std::printf("%s", code == kReplyResetting ? kMsgResetting : kMsgNotMatched);

@@ -54,8 +54,7 @@ bool verdictsWereInStep(bool lateVerdictDiscarded, uint8_t longestSilence, uint1
 
 }  // namespace
 
-StageResult transferImage(RunState& run) {
-    const ImageBuffer& image = run.image;
+StageResult transferImage(const ImageBuffer& image) {
     uint16_t position = 0;
     uint16_t acknowledged = 0;
     uint8_t failedAttempts = 0;
