@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "common/console_text.h"
 #include "driver/open_midi_ports.h"
 #include "driver/run_state.h"
 #include "image/find_kit_file.h"
@@ -14,8 +15,6 @@
 #include "win_base.h"
 
 namespace {
-
-constexpr const char* kBanner = "TALVERON Update V0.5 -> TALVERON Brevanto System\n";
 
 // Stages 1 to 3 need no MIDI port: a run that stops here never touches one.
 bool imageStagesPass(RunState& run) {
@@ -39,7 +38,7 @@ int runUpdate() {
     static RunState run;
     resetRunState(run);
 
-    std::printf("%s", kBanner);
+    printText(ConsoleText::kBanner);
     if (imageStagesPass(run)) {
         deviceStages(run);
         closeMidiIn();

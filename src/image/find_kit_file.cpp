@@ -1,10 +1,9 @@
 #include "image/find_kit_file.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "common/ascii_prefix.h"
-#include "image/image_messages.h"
+#include "common/console_text.h"
 #include "win_base.h"
 
 namespace {
@@ -17,7 +16,7 @@ StageResult findKitFile(char (&kitFileName)[kKitFileNameSize], uint8_t& identity
     WIN32_FIND_DATAA entry;
     HANDLE search = FindFirstFileA(kKitFilePattern, &entry);
     if (search == INVALID_HANDLE_VALUE) {
-        std::printf(kMsgFileNotFound, kKitFilePattern);
+        printText(ConsoleText::kFileNotFound, kKitFilePattern);
         return StageResult::kStop;
     }
     // Only the first entry counts; the search handle has nothing more to give us.
@@ -27,7 +26,7 @@ StageResult findKitFile(char (&kitFileName)[kKitFileNameSize], uint8_t& identity
     // name would open some other file, or none.
     const size_t nameLength = strnlen(entry.cFileName, sizeof entry.cFileName);
     if (nameLength >= sizeof kitFileName) {
-        std::printf(kMsgFileNotFound, kKitFilePattern);
+        printText(ConsoleText::kFileNotFound, kKitFilePattern);
         return StageResult::kStop;
     }
     std::memcpy(kitFileName, entry.cFileName, nameLength);
@@ -35,7 +34,7 @@ StageResult findKitFile(char (&kitFileName)[kKitFileNameSize], uint8_t& identity
 
     if (!asciiPrefixMatches(kitFileName, kBrevantoPrefix, kFamilyPrefixLength)) {
         identityCode = 0;
-        std::printf("%s", kMsgFamilyNotFound);
+        printText(ConsoleText::kFamilyNotFound);
         return StageResult::kStop;
     }
     identityCode = kBrevantoIdentityCode;

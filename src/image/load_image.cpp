@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "image/decode_kit_text.h"
-#include "image/image_messages.h"
+#include "common/console_text.h"
 #include "win_base.h"
 
 StageResult loadImage(const char* kitFileName, ImageBuffer& image) {
@@ -11,17 +11,17 @@ StageResult loadImage(const char* kitFileName, ImageBuffer& image) {
     // regular file: a folder or a pipe of that name is no kit, and a pipe would never end.
     std::FILE* file = openRegularFile(kitFileName);
     if (file == nullptr) {
-        std::printf(kMsgFileNotFound, kitFileName);
+        printText(ConsoleText::kFileNotFound, kitFileName);
         return StageResult::kStop;
     }
-    std::printf(kMsgFileOpen, kitFileName);
+    printText(ConsoleText::kFileOpen, kitFileName);
     const KitDecodeStatus status = decodeKitFile(file, image);
     // Opened read-only: nothing is lost if the close fails.
     std::fclose(file);
     if (status == KitDecodeStatus::kTooLong || status == KitDecodeStatus::kReadError) {
         // More bytes than the 16-bit count holds, or a file that could not be read to its end: a
         // shortened image must never reach a device.
-        std::printf("%s", kMsgUpgradeFileError);
+        printText(ConsoleText::kUpgradeFileError);
         return StageResult::kStop;
     }
     return StageResult::kContinue;

@@ -1,8 +1,6 @@
 #include "image/validate_image.h"
 
-#include <cstdio>
-
-#include "image/image_messages.h"
+#include "common/console_text.h"
 #include "image/record.h"
 
 namespace {
@@ -50,7 +48,7 @@ bool imageIsValid(const ImageBuffer& image) {
 
 StageResult validateImage(const ImageBuffer& image) {
     if (!imageIsValid(image)) {
-        std::printf("%s", kMsgUpgradeFileError);
+        printText(ConsoleText::kUpgradeFileError);
         return StageResult::kStop;
     }
     return StageResult::kContinue;

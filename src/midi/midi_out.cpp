@@ -1,10 +1,9 @@
 #include "midi/midi_out.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "midi/device_name_filter.h"
-#include "midi/midi_device_line.h"
+#include "common/console_text.h"
 #include "midi/midi_port.h"
 
 namespace {
@@ -26,7 +25,7 @@ MMRESULT openMidiOut(UINT startIndex) {
         std::memset(&caps, 0, sizeof caps);
         midiOutGetDevCapsA(index, &caps, sizeof caps);
         caps.szPname[sizeof caps.szPname - 1] = '\0';
-        std::printf("%s", kMsgMidiOutDevice);
+        printText(ConsoleText::kMidiOutDevice);
 
         midiPort.outOpen = 1;
         if (!isSystemMidiDevice(caps.szPname)) {
