@@ -16,14 +16,15 @@
 
 namespace {
 
-// Stages 1 to 3 need no MIDI port: a run that stops here never touches one.
+// Finding, loading and checking the image need no MIDI port: a run that stops here never touches
+// one.
 bool imageStagesPass(RunState& run) {
     return findKitFile(run.kitFileName, run.identityCode) == StageResult::kContinue &&
            loadImage(run.kitFileName, run.image) == StageResult::kContinue &&
            validateImage(run.image) == StageResult::kContinue;
 }
 
-// Stages 4 to 6; the caller closes the ports however these end.
+// Opening the ports, the handshake and the transfer; the caller closes the ports however these end.
 void deviceStages(const RunState& run) {
     if (openMidiPorts() == StageResult::kStop) return;
     if (handshake(run.identityCode) == StageResult::kStop) return;

@@ -10,6 +10,6 @@ constexpr const char* kBrevantoPrefix = "Brevanto";
 constexpr uint8_t kBrevantoIdentityCode = 0x33;
 constexpr size_t kKitFileNameSize = 100;  // 99 characters and the terminator
 
-// Stage 1: takes the first entry the file search yields for "*.kit" and, from its name's family
-// prefix, the identity code the device must report.
+// The run's first stage: takes the first entry the file search yields for "*.kit" and, from its
+// name's family prefix, the identity code the device must report.
 StageResult findKitFile(char (&kitFileName)[kKitFileNameSize], uint8_t& identityCode);

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "image/decode_kit_text.h"
 #include "common/console_text.h"
+#include "image/decode_kit_text.h"
 #include "win_base.h"
 
 StageResult loadImage(const char* kitFileName, ImageBuffer& image) {

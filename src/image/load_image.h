@@ -3,5 +3,5 @@
 #include "common/stage_result.h"
 #include "image/image_buffer.h"
 
-// Stage 2: opens the kit file and decodes its hexadecimal text into the image.
+// Opens the kit file and decodes its hexadecimal text into the image.
 StageResult loadImage(const char* kitFileName, ImageBuffer& image);

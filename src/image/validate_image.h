@@ -7,5 +7,5 @@
 // 2 to 0xFFFD and a checksum that holds.
 bool imageIsValid(const ImageBuffer& image);
 
-// Stage 3: refuses a damaged kit file before any MIDI port is opened.
+// Refuses a damaged kit file before any MIDI port is opened.
 StageResult validateImage(const ImageBuffer& image);

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "midi/device_name_filter.h"
 #include "common/console_text.h"
+#include "midi/device_name_filter.h"
 #include "midi/midi_port.h"
 
 namespace {

@@ -11,6 +11,6 @@ constexpr uint8_t kReplyResetting = 0x15;
 constexpr uint16_t kHandshakeCounterStart = 20;  // 19 attempts: the counter runs 19 down to 1
 constexpr uint16_t kHandshakePollsPerAttempt = 100;
 
-// Stage 5: probes until the device answers, then accepts it only if it reports the identity
-// code the kit file's name selected.
+// Before any image byte: probes until the device answers, then accepts it only if it reports the
+// identity code the kit file's name selected.
 StageResult handshake(uint8_t identityCode);

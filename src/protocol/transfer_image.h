@@ -19,5 +19,5 @@ constexpr uint16_t kVerdictPolls = 50;
 constexpr uint16_t kVerdictPollsLate = 200;
 constexpr uint16_t kLatePercent = 85;
 
-// Stage 6: sends every record and takes the device's verdict on each. Always ends the run.
+// The last stage: sends every record and takes the device's verdict on each. Always ends the run.
 StageResult transferImage(const ImageBuffer& image);
