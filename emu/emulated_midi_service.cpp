@@ -8,6 +8,8 @@
 #include <mutex>
 #include <thread>
 
+#include "winmm_model/winmm_model.h"
+
 #ifndef _WIN32
 #include "posix/time_source.h"
 #endif
@@ -32,7 +34,7 @@ struct InDevice {
     MidiInProc callback = nullptr;
     DWORD_PTR instance = 0;
     Clock::time_point openedAt;
-    std::deque<MIDIHDR*> queue;
+    winmm_model::BufferQueue queue;
     std::map<UINT, unsigned> notices;
 };
 
@@ -187,7 +189,7 @@ void Service::deliver(std::unique_lock<std::mutex>& lock, InputEvent event) {
             MIDIHDR* header = d->queue.front();
             d->queue.pop_front();
             header->dwBytesRecorded = 0;
-            header->dwFlags = (header->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
+            winmm_model::handBack(header);
             call(notice(*d, MIM_LONGERROR, reinterpret_cast<DWORD_PTR>(header), timestamp(*d)));
         } else {
             call(notice(*d, MIM_ERROR, 0, timestamp(*d)));
@@ -195,27 +197,17 @@ void Service::deliver(std::unique_lock<std::mutex>& lock, InputEvent event) {
         return;
     }
 
-    if (event.bytes[0] != 0xF0) {
-        DWORD packed = 0;
-        for (size_t i = 0; i < event.bytes.size() && i < 3; ++i) {
-            packed |= static_cast<DWORD>(event.bytes[i]) << (8 * i);
-        }
-        call(notice(*d, MIM_DATA, packed, timestamp(*d)));
+    const uint8_t* bytes = event.bytes.data();
+    const size_t count = event.bytes.size();
+    if (!winmm_model::isSystemExclusive(bytes, count)) {
+        call(notice(*d, MIM_DATA, winmm_model::packShortMessage(bytes, count), timestamp(*d)));
         return;
     }
-
-    // A System Exclusive message fills the queued buffers in turn; what finds no buffer is lost.
+    // The callback may close or reset the device between two buffers: each one looks again.
     size_t offset = 0;
-    while (offset < event.bytes.size()) {
-        d = deviceReady();
-        if (d == nullptr || d->queue.empty()) return;
-        MIDIHDR* header = d->queue.front();
-        d->queue.pop_front();
-        const size_t n = std::min<size_t>(event.bytes.size() - offset, header->dwBufferLength);
-        std::memcpy(header->lpData, event.bytes.data() + offset, n);
-        header->dwBytesRecorded = static_cast<DWORD>(n);
-        header->dwFlags = (header->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
-        offset += n;
+    while ((d = deviceReady()) != nullptr) {
+        MIDIHDR* header = winmm_model::fillNextBuffer(d->queue, bytes, count, offset);
+        if (header == nullptr) return;
         call(notice(*d, MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(header), timestamp(*d)));
     }
 }
@@ -430,11 +422,6 @@ using emu::Bytes;
 using emu::Clock;
 using emu::service;
 
-bool headerUsable(LPMIDIHDR pmh, UINT cbmh) {
-    return pmh != nullptr && cbmh >= sizeof(MIDIHDR) && pmh->lpData != nullptr &&
-           pmh->dwBufferLength > 0;
-}
-
 void copyName(const std::string& name, CHAR* out) {
     const size_t n = std::min<size_t>(name.size(), MAXPNAMELEN - 1);
     std::memcpy(out, name.data(), n);
@@ -450,7 +437,10 @@ MMRESULT WINAPI midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback,
     s.log_.push_back("midiInOpen " + std::to_string(uDeviceID));
     if (phmi == nullptr) return MMSYSERR_INVALPARAM;
     if (uDeviceID >= s.in_.size()) return MMSYSERR_BADDEVICEID;
-    if (fdwOpen != CALLBACK_FUNCTION && fdwOpen != CALLBACK_NULL) return MMSYSERR_INVALFLAG;
+    const DWORD callbackType = winmm_model::callbackType(fdwOpen);
+    if (callbackType != CALLBACK_FUNCTION && callbackType != CALLBACK_NULL) {
+        return MMSYSERR_INVALFLAG;
+    }
     emu::InDevice& d = s.in_[uDeviceID];
     if (d.config.openResult != MMSYSERR_NOERROR) return d.config.openResult;
     if (d.open) return MMSYSERR_ALLOCATED;
@@ -458,7 +448,7 @@ MMRESULT WINAPI midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback,
     d.started = false;
     d.handle = s.nextHandle_++;
     d.callback =
-        fdwOpen == CALLBACK_FUNCTION ? reinterpret_cast<emu::MidiInProc>(dwCallback) : nullptr;
+        callbackType == CALLBACK_FUNCTION ? reinterpret_cast<emu::MidiInProc>(dwCallback) : nullptr;
     d.instance = dwInstance;
     d.openedAt = s.now();
     d.queue.clear();
@@ -472,30 +462,25 @@ MMRESULT WINAPI midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback,
 MMRESULT WINAPI midiInGetDevCapsA(UINT_PTR uDeviceID, LPMIDIINCAPSA pmic, UINT cbmic) {
     auto& s = service();
     std::lock_guard<std::mutex> lock(s.mutex_);
-    if (pmic == nullptr || cbmic < sizeof(MIDIINCAPSA)) return MMSYSERR_INVALPARAM;
+    if (pmic == nullptr) return MMSYSERR_INVALPARAM;
     if (uDeviceID >= s.in_.size()) return MMSYSERR_BADDEVICEID;
-    std::memset(pmic, 0, sizeof *pmic);
-    copyName(s.in_[uDeviceID].config.name, pmic->szPname);
-    return MMSYSERR_NOERROR;
+    MIDIINCAPSA caps{};
+    copyName(s.in_[uDeviceID].config.name, caps.szPname);
+    return winmm_model::copyCaps(caps, pmic, cbmic);
 }
 
 MMRESULT WINAPI midiInPrepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
     auto& s = service();
     std::lock_guard<std::mutex> lock(s.mutex_);
     if (s.inByHandle(hmi) == nullptr) return MMSYSERR_INVALHANDLE;
-    if (!headerUsable(pmh, cbmh)) return MMSYSERR_INVALPARAM;
-    pmh->dwFlags |= MHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return winmm_model::prepareHeader(pmh, cbmh);
 }
 
 MMRESULT WINAPI midiInUnprepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
     auto& s = service();
     std::lock_guard<std::mutex> lock(s.mutex_);
     if (s.inByHandle(hmi) == nullptr) return MMSYSERR_INVALHANDLE;
-    if (pmh == nullptr || cbmh < sizeof(MIDIHDR)) return MMSYSERR_INVALPARAM;
-    if ((pmh->dwFlags & MHDR_INQUEUE) != 0) return MIDIERR_STILLPLAYING;
-    pmh->dwFlags &= ~MHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return winmm_model::unprepareInputHeader(pmh, cbmh);
 }
 
 MMRESULT WINAPI midiInAddBuffer(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
@@ -503,12 +488,9 @@ MMRESULT WINAPI midiInAddBuffer(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
     std::lock_guard<std::mutex> lock(s.mutex_);
     emu::InDevice* d = s.inByHandle(hmi);
     if (d == nullptr) return MMSYSERR_INVALHANDLE;
-    if (!headerUsable(pmh, cbmh)) return MMSYSERR_INVALPARAM;
-    if ((pmh->dwFlags & MHDR_PREPARED) == 0) return MIDIERR_UNPREPARED;
-    if ((pmh->dwFlags & MHDR_INQUEUE) != 0) return MIDIERR_STILLPLAYING;
-    pmh->dwFlags = (pmh->dwFlags & ~MHDR_DONE) | MHDR_INQUEUE;
-    pmh->dwBytesRecorded = 0;
-    d->queue.push_back(pmh);
+    const MMRESULT refused = winmm_model::bufferRefusal(pmh, cbmh);
+    if (refused != MMSYSERR_NOERROR) return refused;
+    winmm_model::queueBuffer(d->queue, pmh);
     return MMSYSERR_NOERROR;
 }
 
@@ -533,12 +515,9 @@ MMRESULT WINAPI midiInReset(HMIDIIN hmi) {
     d->started = false;
     // Every queued buffer comes back, empty, through the callback.
     std::vector<emu::Notice> returned;
-    for (MIDIHDR* header : d->queue) {
-        header->dwBytesRecorded = 0;
-        header->dwFlags = (header->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
+    for (MIDIHDR* header : winmm_model::handBackAll(d->queue)) {
         returned.push_back(s.notice(*d, MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(header), 0));
     }
-    d->queue.clear();
     lock.unlock();
     for (const auto& n : returned) n.send();
     return MMSYSERR_NOERROR;
@@ -568,7 +547,7 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR /*dwCallb
     if (phmo == nullptr) return MMSYSERR_INVALPARAM;
     if (uDeviceID >= s.out_.size()) return MMSYSERR_BADDEVICEID;
     // Output notices are not emulated; the updater asks for none.
-    if (fdwOpen != CALLBACK_NULL) return MMSYSERR_INVALFLAG;
+    if (winmm_model::callbackType(fdwOpen) != CALLBACK_NULL) return MMSYSERR_INVALFLAG;
     emu::OutDevice& d = s.out_[uDeviceID];
     if (d.config.openResult != MMSYSERR_NOERROR) return d.config.openResult;
     if (d.open) return MMSYSERR_ALLOCATED;
@@ -581,20 +560,18 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR /*dwCallb
 MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR uDeviceID, LPMIDIOUTCAPSA pmoc, UINT cbmoc) {
     auto& s = service();
     std::lock_guard<std::mutex> lock(s.mutex_);
-    if (pmoc == nullptr || cbmoc < sizeof(MIDIOUTCAPSA)) return MMSYSERR_INVALPARAM;
+    if (pmoc == nullptr) return MMSYSERR_INVALPARAM;
     if (uDeviceID >= s.out_.size()) return MMSYSERR_BADDEVICEID;
-    std::memset(pmoc, 0, sizeof *pmoc);
-    copyName(s.out_[uDeviceID].config.name, pmoc->szPname);
-    return MMSYSERR_NOERROR;
+    MIDIOUTCAPSA caps{};
+    copyName(s.out_[uDeviceID].config.name, caps.szPname);
+    return winmm_model::copyCaps(caps, pmoc, cbmoc);
 }
 
 MMRESULT WINAPI midiOutPrepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
     auto& s = service();
     std::lock_guard<std::mutex> lock(s.mutex_);
     if (s.outByHandle(hmo) == nullptr) return MMSYSERR_INVALHANDLE;
-    if (!headerUsable(pmh, cbmh)) return MMSYSERR_INVALPARAM;
-    pmh->dwFlags |= MHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return winmm_model::prepareHeader(pmh, cbmh);
 }
 
 MMRESULT WINAPI midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
@@ -602,9 +579,8 @@ MMRESULT WINAPI midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
     std::lock_guard<std::mutex> lock(s.mutex_);
     emu::OutDevice* d = s.outByHandle(hmo);
     if (d == nullptr) return MMSYSERR_INVALHANDLE;
-    if (!headerUsable(pmh, cbmh)) return MMSYSERR_INVALPARAM;
-    if ((pmh->dwFlags & MHDR_PREPARED) == 0) return MIDIERR_UNPREPARED;
-    if ((pmh->dwFlags & MHDR_INQUEUE) != 0) return MIDIERR_STILLPLAYING;
+    const MMRESULT refused = winmm_model::bufferRefusal(pmh, cbmh);
+    if (refused != MMSYSERR_NOERROR) return refused;
     if (d->config.acceptLimit >= 0 && d->accepted >= d->config.acceptLimit) {
         return MMSYSERR_NODRIVER;  // unplugged
     }

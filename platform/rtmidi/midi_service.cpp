@@ -1,6 +1,5 @@
 // The multimedia MIDI calls over the system's sequencer ports: devices are the listed ports, an
 // open device keeps the program's buffers and callback in an InputDevice or OutputDevice.
-#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -10,6 +9,7 @@
 #include "midi_api.h"
 #include "output_device.h"
 #include "port_system.h"
+#include "winmm_model/winmm_model.h"
 
 using midi_backend::DevicePort;
 using midi_backend::InputDevice;
@@ -21,7 +21,6 @@ using midi_backend::portSystem;
 
 namespace {
 
-constexpr DWORD kCallbackTypeMask = 0x00070000u;
 constexpr WORD kManufacturerUnknown = 0xFFFF;  // no maker or product id is known for a port
 constexpr WORD kProductUnknown = 0xFFFF;
 constexpr MMVERSION kDriverVersion = 0x0100;
@@ -86,12 +85,6 @@ MMRESULT noSuchDevice(UINT index) {
     return MMSYSERR_BADDEVICEID;
 }
 
-// The caps structure may be given shorter than ours: only as much as fits is written.
-template <typename Caps>
-void copyCaps(const Caps& caps, void* out, UINT outSize) {
-    std::memcpy(out, &caps, outSize < sizeof caps ? outSize : sizeof caps);
-}
-
 }  // namespace
 
 // The calls that list or open devices allocate; running out of memory there is reported as the
@@ -105,8 +98,7 @@ MMRESULT WINAPI midiInGetDevCapsA(UINT_PTR uDeviceID, LPMIDIINCAPSA pmic, UINT c
     caps.wPid = kProductUnknown;
     caps.vDriverVersion = kDriverVersion;
     midi_backend::copyProductName(port.name, caps.szPname);
-    copyCaps(caps, pmic, cbmic);
-    return MMSYSERR_NOERROR;
+    return winmm_model::copyCaps(caps, pmic, cbmic);
 } catch (...) {
     return MMSYSERR_NOMEM;
 }
@@ -122,8 +114,7 @@ MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR uDeviceID, LPMIDIOUTCAPSA pmoc, UINT
     midi_backend::copyProductName(port.name, caps.szPname);
     caps.wTechnology = kTechnologyMidiPort;
     caps.wChannelMask = kAllChannels;
-    copyCaps(caps, pmoc, cbmoc);
-    return MMSYSERR_NOERROR;
+    return winmm_model::copyCaps(caps, pmoc, cbmoc);
 } catch (...) {
     return MMSYSERR_NOMEM;
 }
@@ -131,7 +122,7 @@ MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR uDeviceID, LPMIDIOUTCAPSA pmoc, UINT
 MMRESULT WINAPI midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback,
                            DWORD_PTR dwInstance, DWORD fdwOpen) try {
     if (phmi == nullptr) return MMSYSERR_INVALPARAM;
-    const DWORD callbackType = fdwOpen & kCallbackTypeMask;
+    const DWORD callbackType = winmm_model::callbackType(fdwOpen);
     if (callbackType != CALLBACK_NULL && callbackType != CALLBACK_FUNCTION)
         return MMSYSERR_INVALFLAG;
     DevicePort port;
@@ -207,7 +198,7 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR /*dwCallb
                             DWORD_PTR /*dwInstance*/, DWORD fdwOpen) try {
     if (phmo == nullptr) return MMSYSERR_INVALPARAM;
     // Sends complete before they return, so there is nothing to notify: only "no callback".
-    if ((fdwOpen & kCallbackTypeMask) != CALLBACK_NULL) return MMSYSERR_INVALFLAG;
+    if (winmm_model::callbackType(fdwOpen) != CALLBACK_NULL) return MMSYSERR_INVALFLAG;
     DevicePort port;
     if (!outputDevice(uDeviceID, port)) return noSuchDevice(uDeviceID);
 
