@@ -428,6 +428,34 @@ void copyName(const std::string& name, CHAR* out) {
     out[n] = '\0';
 }
 
+// What opening asks, In and Out alike: somewhere to put the handle, a device of that number, a
+// kind of callback the device gives, and a device that opens and is not open already. The device
+// is then open under a new handle.
+template <typename Device>
+MMRESULT claimDevice(std::vector<Device>& devices, const void* handleOut, UINT id,
+                     bool callbackGiven, Device*& claimed) {
+    if (handleOut == nullptr) return MMSYSERR_INVALPARAM;
+    if (id >= devices.size()) return MMSYSERR_BADDEVICEID;
+    if (!callbackGiven) return MMSYSERR_INVALFLAG;
+    Device& d = devices[id];
+    if (d.config.openResult != MMSYSERR_NOERROR) return d.config.openResult;
+    if (d.open) return MMSYSERR_ALLOCATED;
+    d.open = true;
+    d.handle = service().nextHandle_++;
+    claimed = &d;
+    return MMSYSERR_NOERROR;
+}
+
+// A device's caps: only its name is set.
+template <typename Caps, typename Device>
+MMRESULT deviceCaps(const std::vector<Device>& devices, UINT_PTR id, Caps* out, UINT outSize) {
+    if (out == nullptr) return MMSYSERR_INVALPARAM;
+    if (id >= devices.size()) return MMSYSERR_BADDEVICEID;
+    Caps caps{};
+    copyName(devices[id].config.name, caps.szPname);
+    return winmm_model::copyCaps(caps, out, outSize);
+}
+
 }  // namespace
 
 MMRESULT WINAPI midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback,
@@ -435,18 +463,14 @@ MMRESULT WINAPI midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback,
     auto& s = service();
     std::unique_lock<std::mutex> lock(s.mutex_);
     s.log_.push_back("midiInOpen " + std::to_string(uDeviceID));
-    if (phmi == nullptr) return MMSYSERR_INVALPARAM;
-    if (uDeviceID >= s.in_.size()) return MMSYSERR_BADDEVICEID;
     const DWORD callbackType = winmm_model::callbackType(fdwOpen);
-    if (callbackType != CALLBACK_FUNCTION && callbackType != CALLBACK_NULL) {
-        return MMSYSERR_INVALFLAG;
-    }
-    emu::InDevice& d = s.in_[uDeviceID];
-    if (d.config.openResult != MMSYSERR_NOERROR) return d.config.openResult;
-    if (d.open) return MMSYSERR_ALLOCATED;
-    d.open = true;
+    emu::InDevice* claimed = nullptr;
+    const MMRESULT refused =
+        claimDevice(s.in_, phmi, uDeviceID,
+                    callbackType == CALLBACK_FUNCTION || callbackType == CALLBACK_NULL, claimed);
+    if (refused != MMSYSERR_NOERROR) return refused;
+    emu::InDevice& d = *claimed;
     d.started = false;
-    d.handle = s.nextHandle_++;
     d.callback =
         callbackType == CALLBACK_FUNCTION ? reinterpret_cast<emu::MidiInProc>(dwCallback) : nullptr;
     d.instance = dwInstance;
@@ -462,11 +486,7 @@ MMRESULT WINAPI midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback,
 MMRESULT WINAPI midiInGetDevCapsA(UINT_PTR uDeviceID, LPMIDIINCAPSA pmic, UINT cbmic) {
     auto& s = service();
     std::lock_guard<std::mutex> lock(s.mutex_);
-    if (pmic == nullptr) return MMSYSERR_INVALPARAM;
-    if (uDeviceID >= s.in_.size()) return MMSYSERR_BADDEVICEID;
-    MIDIINCAPSA caps{};
-    copyName(s.in_[uDeviceID].config.name, caps.szPname);
-    return winmm_model::copyCaps(caps, pmic, cbmic);
+    return deviceCaps(s.in_, uDeviceID, pmic, cbmic);
 }
 
 MMRESULT WINAPI midiInPrepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
@@ -544,27 +564,19 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR /*dwCallb
     auto& s = service();
     std::lock_guard<std::mutex> lock(s.mutex_);
     s.log_.push_back("midiOutOpen " + std::to_string(uDeviceID));
-    if (phmo == nullptr) return MMSYSERR_INVALPARAM;
-    if (uDeviceID >= s.out_.size()) return MMSYSERR_BADDEVICEID;
     // Output notices are not emulated; the updater asks for none.
-    if (winmm_model::callbackType(fdwOpen) != CALLBACK_NULL) return MMSYSERR_INVALFLAG;
-    emu::OutDevice& d = s.out_[uDeviceID];
-    if (d.config.openResult != MMSYSERR_NOERROR) return d.config.openResult;
-    if (d.open) return MMSYSERR_ALLOCATED;
-    d.open = true;
-    d.handle = s.nextHandle_++;
-    *phmo = reinterpret_cast<HMIDIOUT>(d.handle);
+    emu::OutDevice* claimed = nullptr;
+    const MMRESULT refused = claimDevice(
+        s.out_, phmo, uDeviceID, winmm_model::callbackType(fdwOpen) == CALLBACK_NULL, claimed);
+    if (refused != MMSYSERR_NOERROR) return refused;
+    *phmo = reinterpret_cast<HMIDIOUT>(claimed->handle);
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR uDeviceID, LPMIDIOUTCAPSA pmoc, UINT cbmoc) {
     auto& s = service();
     std::lock_guard<std::mutex> lock(s.mutex_);
-    if (pmoc == nullptr) return MMSYSERR_INVALPARAM;
-    if (uDeviceID >= s.out_.size()) return MMSYSERR_BADDEVICEID;
-    MIDIOUTCAPSA caps{};
-    copyName(s.out_[uDeviceID].config.name, caps.szPname);
-    return winmm_model::copyCaps(caps, pmoc, cbmoc);
+    return deviceCaps(s.out_, uDeviceID, pmoc, cbmoc);
 }
 
 MMRESULT WINAPI midiOutPrepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
