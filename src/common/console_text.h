@@ -19,7 +19,7 @@ enum class ConsoleText {
     kResetting,
     kNotMatched,
     kProgressLine,  // %c: the spinner, %d: the percent
-    kLineEnd,       // leaves the progress line before a message that starts on its own line
+    kLineEnd,       // one line feed: off the progress line, or an empty line after a message
     kDone,
     kSuccess,
     kRestarting,

@@ -70,7 +70,7 @@ StageResult transferImage(const ImageBuffer& image) {
             lateVerdictDiscarded = true;
         }
         if (sendRecordHex(image.bytes + position, size) != MMSYSERR_NOERROR) {
-            printText(ConsoleText::kLineEnd);
+            printText(ConsoleText::kLineEnd);  // off the progress line first
             printText(ConsoleText::kMidiOutMissing);
             return StageResult::kStop;
         }
@@ -116,6 +116,6 @@ StageResult transferImage(const ImageBuffer& image) {
     }
     printText(ConsoleText::kDone);
     printText(ConsoleText::kSuccess);
-    printText(ConsoleText::kLineEnd);
+    printText(ConsoleText::kLineEnd);  // an empty line before the key-press prompt
     return StageResult::kStop;
 }
