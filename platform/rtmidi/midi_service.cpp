@@ -64,18 +64,31 @@ std::shared_ptr<OpenOutput> findOutput(HMIDIOUT handle) {
     return found == r.outputs.end() ? nullptr : found->second;
 }
 
-bool inputDevice(UINT_PTR index, DevicePort& device) {
-    const auto devices = midi_backend::devicePorts(portSystem().inputPortNames());
+// The device of that number among the ports of one direction.
+bool listedDevice(const std::vector<std::string>& portNames, UINT_PTR index, DevicePort& device) {
+    const auto devices = midi_backend::devicePorts(portNames);
     if (index >= devices.size()) return false;
     device = devices[index];
     return true;
 }
 
+bool inputDevice(UINT_PTR index, DevicePort& device) {
+    return listedDevice(portSystem().inputPortNames(), index, device);
+}
+
 bool outputDevice(UINT_PTR index, DevicePort& device) {
-    const auto devices = midi_backend::devicePorts(portSystem().outputPortNames());
-    if (index >= devices.size()) return false;
-    device = devices[index];
-    return true;
+    return listedDevice(portSystem().outputPortNames(), index, device);
+}
+
+// The caps both directions share: the port's name, and no maker or product known.
+template <typename Caps>
+Caps deviceCaps(const DevicePort& port) {
+    Caps caps{};
+    caps.wMid = kManufacturerUnknown;
+    caps.wPid = kProductUnknown;
+    caps.vDriverVersion = kDriverVersion;
+    midi_backend::copyProductName(port.name, caps.szPname);
+    return caps;
 }
 
 // Opening device 0 fails only when there is no device at all: the run ends without one, so the
@@ -93,12 +106,7 @@ MMRESULT WINAPI midiInGetDevCapsA(UINT_PTR uDeviceID, LPMIDIINCAPSA pmic, UINT c
     if (pmic == nullptr) return MMSYSERR_INVALPARAM;
     DevicePort port;
     if (!inputDevice(uDeviceID, port)) return MMSYSERR_BADDEVICEID;
-    MIDIINCAPSA caps{};
-    caps.wMid = kManufacturerUnknown;
-    caps.wPid = kProductUnknown;
-    caps.vDriverVersion = kDriverVersion;
-    midi_backend::copyProductName(port.name, caps.szPname);
-    return winmm_model::copyCaps(caps, pmic, cbmic);
+    return winmm_model::copyCaps(deviceCaps<MIDIINCAPSA>(port), pmic, cbmic);
 } catch (...) {
     return MMSYSERR_NOMEM;
 }
@@ -107,11 +115,7 @@ MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR uDeviceID, LPMIDIOUTCAPSA pmoc, UINT
     if (pmoc == nullptr) return MMSYSERR_INVALPARAM;
     DevicePort port;
     if (!outputDevice(uDeviceID, port)) return MMSYSERR_BADDEVICEID;
-    MIDIOUTCAPSA caps{};
-    caps.wMid = kManufacturerUnknown;
-    caps.wPid = kProductUnknown;
-    caps.vDriverVersion = kDriverVersion;
-    midi_backend::copyProductName(port.name, caps.szPname);
+    MIDIOUTCAPSA caps = deviceCaps<MIDIOUTCAPSA>(port);
     caps.wTechnology = kTechnologyMidiPort;
     caps.wChannelMask = kAllChannels;
     return winmm_model::copyCaps(caps, pmoc, cbmoc);
