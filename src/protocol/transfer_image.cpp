@@ -1,7 +1,6 @@
 #include "protocol/transfer_image.h"
 
-#include <cstdio>
-
+#include "common/console_text.h"
 #include "image/record.h"
 #include "midi/hex_chunks.h"
 #include "midi/midi_in.h"
@@ -10,32 +9,25 @@
 
 namespace {
 
-constexpr const char* kMsgDone = "\rTransferring.. 100%% done.  \n";
-constexpr const char* kMsgSuccess = "Target update successfully!\n\n";
-constexpr const char* kMsgSuccessBeforeRestart = "Target update successfully!\n";
-constexpr const char* kMsgRestart = "\nThe System is restart, please wait!\n\n";
-constexpr const char* kMsgMidiOutMissing = "\nError: The MIDI Out of device is missing!\n\n";
-constexpr const char* kMsgNotResponding = "\nFailed: Target is not responding.\n\n";
-constexpr const char* kMsgUpdateError = "\nError in updating.\n";
-constexpr const char* kMsgCrcError = "\nThe CRC of the download file is error!\n";
-constexpr const char* kMsgDamaged = "\nThe download file has been damaged!\n";
-constexpr const char* kMsgVerifyError = "\nThe download file verifies error!\n";
-constexpr const char* kMsgEraseError = "\nThe MCU erases error!\n";
-
-// The device's complaint about a record it will take again; nullptr for codes it gives silently.
-const char* rejectionMessage(uint8_t code) {
+// The device's complaint about a record it will take again, if it gives one; for other codes it
+// gives nothing and the record is simply sent again.
+void printRejection(uint8_t code) {
     switch (code) {
         case kReplyCrcError:
-            return kMsgCrcError;
+            printText(ConsoleText::kCrcError);
+            break;
         case kReplyDamaged:
         case kReplyDamagedToo:
-            return kMsgDamaged;
+            printText(ConsoleText::kDamaged);
+            break;
         case kReplyVerifyError:
-            return kMsgVerifyError;
+            printText(ConsoleText::kVerifyError);
+            break;
         case kReplyEraseError:
-            return kMsgEraseError;
+            printText(ConsoleText::kEraseError);
+            break;
         default:
-            return nullptr;
+            break;
     }
 }
 
@@ -54,8 +46,7 @@ bool verdictsWereInStep(bool lateVerdictDiscarded, uint8_t longestSilence, uint1
 
 }  // namespace
 
-StageResult transferImage(RunState& run) {
-    const ImageBuffer& image = run.image;
+StageResult transferImage(const ImageBuffer& image) {
     uint16_t position = 0;
     uint16_t acknowledged = 0;
     uint8_t failedAttempts = 0;
@@ -79,7 +70,8 @@ StageResult transferImage(RunState& run) {
             lateVerdictDiscarded = true;
         }
         if (sendRecordHex(image.bytes + position, size) != MMSYSERR_NOERROR) {
-            std::printf("%s", kMsgMidiOutMissing);
+            printText(ConsoleText::kLineEnd);  // off the progress line first
+            printText(ConsoleText::kMidiOutMissing);
             return StageResult::kStop;
         }
         polls = percent >= kLatePercent ? kVerdictPollsLate : kVerdictPolls;
@@ -89,7 +81,7 @@ StageResult transferImage(RunState& run) {
                 longestSilence = silentAttempts;
             }
             if (++failedAttempts >= kMaxAttemptsPerRecord) {
-                std::printf("%s", kMsgNotResponding);
+                printText(ConsoleText::kNotResponding);
                 return StageResult::kStop;
             }
             stepSpinnerBack(spinner);
@@ -105,26 +97,25 @@ StageResult transferImage(RunState& run) {
             continue;
         }
         if (++failedAttempts >= kMaxAttemptsPerRecord) {
-            std::printf("%s", kMsgUpdateError);
+            printText(ConsoleText::kUpdateError);
             return StageResult::kStop;
         }
         stepSpinnerBack(spinner);
         if (code == kReplyRestarting) {
             // The device has taken the whole update and restarts by itself.
-            std::printf(kMsgDone);
-            std::printf("%s", kMsgSuccessBeforeRestart);
-            std::printf("%s", kMsgRestart);
+            printText(ConsoleText::kDone);
+            printText(ConsoleText::kSuccess);
+            printText(ConsoleText::kRestarting);
             return StageResult::kStop;
         }
-        if (const char* message = rejectionMessage(code)) {
-            std::printf("%s", message);
-        }
+        printRejection(code);
     }
     if (longestSilence > 0 && !verdictsWereInStep(lateVerdictDiscarded, longestSilence, polls)) {
-        std::printf("%s", kMsgUpdateError);
+        printText(ConsoleText::kUpdateError);
         return StageResult::kStop;
     }
-    std::printf(kMsgDone);
-    std::printf("%s", kMsgSuccess);
+    printText(ConsoleText::kDone);
+    printText(ConsoleText::kSuccess);
+    printText(ConsoleText::kLineEnd);  // an empty line before the key-press prompt
     return StageResult::kStop;
 }

@@ -20,7 +20,8 @@ namespace {
 
 using namespace transcript;
 
-RunState run;
+constexpr uint8_t kIdentityCode = 0x33;
+ImageBuffer stagedImage;
 
 class ProtocolStagesTest : public ::testing::Test {
   protected:
@@ -33,12 +34,10 @@ class ProtocolStagesTest : public ::testing::Test {
         emu::useVirtualTime(false);
     }
 
-    // Default ports and device; the image goes straight into the run.
+    // Default ports and device; the image is staged without a kit file.
     std::shared_ptr<emu::BrevantoDevice> start(const Bytes& image, emu::SimOptions options = {}) {
-        resetRunState(run);
-        run.identityCode = 0x33;
-        std::memcpy(run.image.bytes, image.data(), image.size());
-        run.image.count = static_cast<uint16_t>(image.size());
+        std::memcpy(stagedImage.bytes, image.data(), image.size());
+        stagedImage.count = static_cast<uint16_t>(image.size());
         auto device = emu::setUpEmulation(options);
         midiPort.replyCount.store(0);
         StdoutCapture quiet;
@@ -59,7 +58,7 @@ TEST_F(ProtocolStagesTest, ReplyAlreadyWaitingAnswersTheFirstProbe) {
     start(makeRecord({1}), options);
     midiPort.replyCode.store(0x33);
     midiPort.replyCount.store(3);
-    EXPECT_EQ(handshake(run), StageResult::kContinue);
+    EXPECT_EQ(handshake(kIdentityCode), StageResult::kContinue);
     EXPECT_EQ(probesSent(), 1u);
     EXPECT_EQ(replyCountNow(), 0);
 }
@@ -70,7 +69,7 @@ TEST_F(ProtocolStagesTest, CountOfOneIsNoReplyAndIsLeftAlone) {
     start(makeRecord({1}), options);
     midiPort.replyCount.store(1);
     StdoutCapture capture;
-    EXPECT_EQ(handshake(run), StageResult::kStop);
+    EXPECT_EQ(handshake(kIdentityCode), StageResult::kStop);
     EXPECT_EQ(capture.text(), kNotResponding);
     EXPECT_EQ(probesSent(), 19u);
     EXPECT_EQ(replyCountNow(), 1);
@@ -82,7 +81,7 @@ TEST_F(ProtocolStagesTest, HandshakeAttemptLastsAtLeastOneAndAHalfSeconds) {
         emu::SimOptions options;
         options.delayMs = delayMs;
         start(makeRecord({1}), options);
-        EXPECT_EQ(handshake(run), StageResult::kContinue) << delayMs;
+        EXPECT_EQ(handshake(kIdentityCode), StageResult::kContinue) << delayMs;
         EXPECT_EQ(probesSent(), probes) << delayMs;
         closeMidiIn();
         closeMidiOut();
@@ -98,7 +97,7 @@ TEST_F(ProtocolStagesTest, ReplyWaitingBeforeARecordIsNotItsVerdict) {
     midiPort.replyCode.store(0x1A);
     midiPort.replyCount.store(3);
     StdoutCapture capture;
-    EXPECT_EQ(transferImage(run), StageResult::kStop);
+    EXPECT_EQ(transferImage(stagedImage), StageResult::kStop);
     EXPECT_EQ(capture.text(), progress('-', 0) + progress('-', 0) + kDone);
     EXPECT_EQ(emu::sentMessages().size(), 2u);
     EXPECT_EQ(hexOf(device->flashed()), hexOf(record));
@@ -111,8 +110,8 @@ TEST_F(ProtocolStagesTest, SuccessfulRunFlashesExactlyTheImage) {
     }
     auto device = start(image);
     StdoutCapture capture;
-    ASSERT_EQ(handshake(run), StageResult::kContinue);
-    EXPECT_EQ(transferImage(run), StageResult::kStop);
+    ASSERT_EQ(handshake(kIdentityCode), StageResult::kContinue);
+    EXPECT_EQ(transferImage(stagedImage), StageResult::kStop);
     EXPECT_NE(capture.text().find(kDone), std::string::npos);
     ASSERT_TRUE(emu::waitForInputDelivered());
     EXPECT_EQ(hexOf(device->flashed()), hexOf(image));
@@ -134,11 +133,9 @@ struct SecondRecordSends {
 // A device that answers every send of the second record late; how often was it sent? The two
 // records must differ in their length fields, which start each send.
 SecondRecordSends sendsOfSecondRecord(const Bytes& first, const Bytes& second, int lateMs) {
-    resetRunState(run);
-    run.identityCode = 0x33;
     const Bytes image = concat({first, second});
-    std::memcpy(run.image.bytes, image.data(), image.size());
-    run.image.count = static_cast<uint16_t>(image.size());
+    std::memcpy(stagedImage.bytes, image.data(), image.size());
+    stagedImage.count = static_cast<uint16_t>(image.size());
 
     char start[5];
     std::snprintf(start, sizeof start, "%02X%02X", second[0], second[1]);
@@ -162,8 +159,8 @@ SecondRecordSends sendsOfSecondRecord(const Bytes& first, const Bytes& second, i
     midiPort.replyCount.store(0);
     StdoutCapture quiet;
     EXPECT_EQ(openMidiPorts(), StageResult::kContinue);
-    EXPECT_EQ(handshake(run), StageResult::kContinue);
-    transferImage(run);
+    EXPECT_EQ(handshake(kIdentityCode), StageResult::kContinue);
+    transferImage(stagedImage);
 
     size_t sends = 0;
     for (const auto& m : emu::sentMessages()) sends += startsSecond(m.bytes) ? 1 : 0;
