@@ -65,49 +65,53 @@ std::vector<std::string> splitNames(const std::string& text) {
     return names;
 }
 
-// N=CODE[/K]
-bool parseReply(const std::string& text, DeviceScript& script) {
+// N=VALUE[/K], as --reply and --late take it: the record, what it gets, on how many first attempts.
+struct RecordSetting {
+    int record;
+    std::string value;
+    int attempts = 1;
+};
+
+bool parseRecordSetting(const std::string& text, RecordSetting& setting) {
     const size_t equals = text.find('=');
     if (equals == std::string::npos) return false;
     long record;
     if (!parseNumber(text.substr(0, equals), 1, 65535, record)) return false;
-    std::string rest = text.substr(equals + 1);
-    ScriptedReply reply;
-    const size_t slash = rest.find('/');
+    setting.record = static_cast<int>(record);
+    setting.value = text.substr(equals + 1);
+    const size_t slash = setting.value.find('/');
     if (slash != std::string::npos) {
         long attempts;
-        if (!parseNumber(rest.substr(slash + 1), 1, 255, attempts)) return false;
-        reply.attempts = static_cast<int>(attempts);
-        rest = rest.substr(0, slash);
+        if (!parseNumber(setting.value.substr(slash + 1), 1, 255, attempts)) return false;
+        setting.attempts = static_cast<int>(attempts);
+        setting.value = setting.value.substr(0, slash);
     }
-    if (rest == "none") {
+    return true;
+}
+
+// N=CODE[/K]
+bool parseReply(const std::string& text, DeviceScript& script) {
+    RecordSetting setting;
+    if (!parseRecordSetting(text, setting)) return false;
+    ScriptedReply reply;
+    reply.attempts = setting.attempts;
+    if (setting.value == "none") {
         reply.code = kNoAnswer;
-    } else if (!parseCode(rest, reply.code)) {
+    } else if (!parseCode(setting.value, reply.code)) {
         return false;
     }
-    script.replies[static_cast<int>(record)].push_back(reply);
+    script.replies[setting.record].push_back(reply);
     return true;
 }
 
 // N=MS[/K]
 bool parseLate(const std::string& text, DeviceScript& script) {
-    const size_t equals = text.find('=');
-    if (equals == std::string::npos) return false;
-    long record;
-    if (!parseNumber(text.substr(0, equals), 1, 65535, record)) return false;
-    std::string rest = text.substr(equals + 1);
-    LateAnswer late;
-    const size_t slash = rest.find('/');
-    if (slash != std::string::npos) {
-        long attempts;
-        if (!parseNumber(rest.substr(slash + 1), 1, 255, attempts)) return false;
-        late.attempts = static_cast<int>(attempts);
-        rest = rest.substr(0, slash);
-    }
+    RecordSetting setting;
     long delay;
-    if (!parseNumber(rest, 0, kMaxMilliseconds, delay)) return false;
-    late.delayMs = static_cast<int>(delay);
-    script.late[static_cast<int>(record)] = late;
+    if (!parseRecordSetting(text, setting) ||
+        !parseNumber(setting.value, 0, kMaxMilliseconds, delay))
+        return false;
+    script.late[setting.record] = LateAnswer{static_cast<int>(delay), setting.attempts};
     return true;
 }
 
