@@ -25,7 +25,7 @@
 
 #include "driver/run_update.h"
 #include "emulated_setup.h"
-#include "midi/midi_port.h"
+#include "midi/midi_in.h"
 
 extern "C" {
 void* __libc_malloc(size_t size);

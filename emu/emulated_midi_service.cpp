@@ -376,18 +376,6 @@ void copyName(const std::string& name, CHAR* out) {
 
 }  // namespace
 
-UINT WINAPI midiInGetNumDevs() {
-    auto& s = service();
-    std::lock_guard<std::mutex> lock(s.mutex_);
-    return static_cast<UINT>(s.in_.size());
-}
-
-UINT WINAPI midiOutGetNumDevs() {
-    auto& s = service();
-    std::lock_guard<std::mutex> lock(s.mutex_);
-    return static_cast<UINT>(s.out_.size());
-}
-
 MMRESULT WINAPI midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback,
                            DWORD_PTR dwInstance, DWORD fdwOpen) {
     auto& s = service();
@@ -465,15 +453,6 @@ MMRESULT WINAPI midiInStart(HMIDIIN hmi) {
     if (d == nullptr) return MMSYSERR_INVALHANDLE;
     if (d->config.startResult != MMSYSERR_NOERROR) return d->config.startResult;
     d->started = true;
-    return MMSYSERR_NOERROR;
-}
-
-MMRESULT WINAPI midiInStop(HMIDIIN hmi) {
-    auto& s = service();
-    std::lock_guard<std::mutex> lock(s.mutex_);
-    emu::InDevice* d = s.inByHandle(hmi);
-    if (d == nullptr) return MMSYSERR_INVALHANDLE;
-    d->started = false;
     return MMSYSERR_NOERROR;
 }
 

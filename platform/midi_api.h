@@ -87,9 +87,6 @@ typedef MIDIOUTCAPSA* LPMIDIOUTCAPSA;
 #define MHDR_PREPARED 0x00000002u
 #define MHDR_INQUEUE 0x00000004u
 
-UINT WINAPI midiInGetNumDevs();
-UINT WINAPI midiOutGetNumDevs();
-
 MMRESULT WINAPI midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback,
                            DWORD_PTR dwInstance, DWORD fdwOpen);
 MMRESULT WINAPI midiInGetDevCapsA(UINT_PTR uDeviceID, LPMIDIINCAPSA pmic, UINT cbmic);
@@ -97,7 +94,6 @@ MMRESULT WINAPI midiInPrepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh);
 MMRESULT WINAPI midiInUnprepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh);
 MMRESULT WINAPI midiInAddBuffer(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh);
 MMRESULT WINAPI midiInStart(HMIDIIN hmi);
-MMRESULT WINAPI midiInStop(HMIDIIN hmi);
 MMRESULT WINAPI midiInReset(HMIDIIN hmi);
 MMRESULT WINAPI midiInClose(HMIDIIN hmi);
 

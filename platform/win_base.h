@@ -26,15 +26,13 @@ typedef void* HANDLE;
 #define WINAPI
 #define MAX_PATH 260
 #define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)))
-#define FILE_ATTRIBUTE_DIRECTORY 0x10u
-#define FILE_ATTRIBUTE_NORMAL 0x80u
 
 struct FILETIME {
     DWORD dwLowDateTime;
     DWORD dwHighDateTime;
 };
 
-// Only the fields the updater reads are filled in: the attributes, the size and the name.
+// Laid out as Windows has it; the updater reads only the name, the one field filled in here.
 struct WIN32_FIND_DATAA {
     DWORD dwFileAttributes;
     FILETIME ftCreationTime;

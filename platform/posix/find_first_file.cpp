@@ -4,7 +4,6 @@
 // case ignored (then byte by byte as is): close to how NTFS lists a folder, and the same on every
 // run, which directory order on Linux is not.
 #include <dirent.h>
-#include <sys/stat.h>
 
 #include <cstring>
 
@@ -66,18 +65,9 @@ HANDLE FindFirstFileA(LPCSTR lpFileName, WIN32_FIND_DATAA* lpFindFileData) {
     closedir(dir);
     if (!found) return INVALID_HANDLE_VALUE;
 
+    // The name is all the updater reads; every other field is left zero.
     std::memset(lpFindFileData, 0, sizeof *lpFindFileData);
     std::memcpy(lpFindFileData->cFileName, best, sizeof best);
-    struct stat info;
-    if (stat(best, &info) == 0) {
-        lpFindFileData->dwFileAttributes =
-            S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
-        const unsigned long long size = static_cast<unsigned long long>(info.st_size);
-        lpFindFileData->nFileSizeHigh = static_cast<DWORD>(size >> 32);
-        lpFindFileData->nFileSizeLow = static_cast<DWORD>(size);
-    } else {
-        lpFindFileData->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
-    }
     return &gSearchToken;
 }
 

@@ -2,13 +2,6 @@
 // it would past the last device, and the calls that need an open device refuse its handle.
 #include "midi_api.h"
 
-UINT WINAPI midiInGetNumDevs() {
-    return 0;
-}
-UINT WINAPI midiOutGetNumDevs() {
-    return 0;
-}
-
 MMRESULT WINAPI midiInOpen(LPHMIDIIN, UINT, DWORD_PTR, DWORD_PTR, DWORD) {
     return MMSYSERR_BADDEVICEID;
 }
@@ -25,9 +18,6 @@ MMRESULT WINAPI midiInAddBuffer(HMIDIIN, LPMIDIHDR, UINT) {
     return MMSYSERR_INVALHANDLE;
 }
 MMRESULT WINAPI midiInStart(HMIDIIN) {
-    return MMSYSERR_INVALHANDLE;
-}
-MMRESULT WINAPI midiInStop(HMIDIIN) {
     return MMSYSERR_INVALHANDLE;
 }
 MMRESULT WINAPI midiInReset(HMIDIIN) {

@@ -64,12 +64,6 @@ MMRESULT InputDevice::start() {
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT InputDevice::stop() {
-    std::lock_guard<std::mutex> lock(stateMutex_);
-    started_ = false;
-    return MMSYSERR_NOERROR;
-}
-
 MMRESULT InputDevice::reset() {
     std::lock_guard<std::recursive_mutex> serial(callbackMutex_);
     std::vector<Notice> notices;

@@ -31,7 +31,6 @@ class InputDevice {
     MMRESULT unprepareHeader(MIDIHDR* header, UINT headerSize);
     MMRESULT addBuffer(MIDIHDR* header, UINT headerSize);
     MMRESULT start();
-    MMRESULT stop();
     // Stops input and hands every queued buffer back as it stands.
     MMRESULT reset();
     // Refused while a buffer is queued; otherwise no message is taken from then on.

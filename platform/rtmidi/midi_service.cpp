@@ -89,18 +89,6 @@ void copyCaps(const Caps& caps, void* out, UINT outSize) {
 
 // The calls that list or open devices allocate; running out of memory there is reported as the
 // platform does, never thrown at the program.
-UINT WINAPI midiInGetNumDevs() try {
-    return static_cast<UINT>(midi_backend::devicePorts(portSystem().inputPortNames()).size());
-} catch (...) {
-    return 0;
-}
-
-UINT WINAPI midiOutGetNumDevs() try {
-    return static_cast<UINT>(midi_backend::devicePorts(portSystem().outputPortNames()).size());
-} catch (...) {
-    return 0;
-}
-
 MMRESULT WINAPI midiInGetDevCapsA(UINT_PTR uDeviceID, LPMIDIINCAPSA pmic, UINT cbmic) try {
     if (pmic == nullptr) return MMSYSERR_INVALPARAM;
     DevicePort port;
@@ -185,11 +173,6 @@ MMRESULT WINAPI midiInAddBuffer(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
 MMRESULT WINAPI midiInStart(HMIDIIN hmi) {
     const auto open = findInput(hmi);
     return open ? open->device->start() : MMSYSERR_INVALHANDLE;
-}
-
-MMRESULT WINAPI midiInStop(HMIDIIN hmi) {
-    const auto open = findInput(hmi);
-    return open ? open->device->stop() : MMSYSERR_INVALHANDLE;
 }
 
 MMRESULT WINAPI midiInReset(HMIDIIN hmi) {

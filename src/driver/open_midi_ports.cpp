@@ -2,7 +2,8 @@
 
 #include <cstdio>
 
-#include "midi/midi_port.h"
+#include "midi/midi_in.h"
+#include "midi/midi_out.h"
 
 namespace {
 

@@ -12,7 +12,7 @@ constexpr DWORD kChunkPauseMs = 1;
 // Writes the two characters of b, high nibble first, to out[0] and out[1].
 void hexEncodeByte(uint8_t b, char* out);
 
-// Sends the T bytes at record as consecutive hex chunks. Returns 0, or the failure of the first
-// full chunk that could not be sent. The last short chunk's result is not examined: its loss shows
-// as a missing acknowledgement.
-MMRESULT sendRecordHex(const uint8_t* record, uint16_t T);
+// Sends the recordBytes bytes at record as consecutive hex chunks. Returns 0, or the failure of
+// the first full chunk that could not be sent. The last short chunk's result is not examined: its
+// loss shows as a missing acknowledgement.
+MMRESULT sendRecordHex(const uint8_t* record, uint16_t recordBytes);

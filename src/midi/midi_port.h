@@ -25,23 +25,3 @@ struct MidiPort {
 };
 
 extern MidiPort midiPort;
-
-// Opens the first input device from startIndex on whose name does not begin with "Microsoft",
-// arms reception and starts it. Returns the platform result, 0 on success.
-MMRESULT openMidiIn(UINT startIndex);
-
-// Opens the first output device from startIndex on whose name does not begin with "Microsoft".
-MMRESULT openMidiOut(UINT startIndex);
-
-// Return 1 if a port was open and has been closed, 0 if there was nothing to close.
-int closeMidiIn();
-int closeMidiOut();
-
-// The input callback the platform's MIDI service calls on its own thread.
-void CALLBACK onMidiInput(HMIDIIN handle, UINT message, DWORD_PTR instance, DWORD_PTR param1,
-                          DWORD_PTR param2);
-
-// Reply slot, as the protocol uses it: the count as last published, and taking a reply (count set
-// to 0) to read its code.
-int16_t replyCountNow();
-uint8_t takeReplyCode();

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "midi/midi_port.h"
-#include "midi/send_sysex.h"
+#include "midi/midi_in.h"
+#include "midi/midi_out.h"
 #include "protocol/reply_wait.h"
 
 namespace {

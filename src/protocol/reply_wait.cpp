@@ -1,6 +1,6 @@
 #include "protocol/reply_wait.h"
 
-#include "midi/midi_port.h"
+#include "midi/midi_in.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "image/record.h"
 #include "midi/hex_chunks.h"
-#include "midi/midi_port.h"
+#include "midi/midi_in.h"
 #include "protocol/progress_line.h"
 #include "protocol/reply_wait.h"
 

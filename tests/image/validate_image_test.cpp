@@ -25,10 +25,11 @@ struct ValidationCase {
 };
 
 TEST(ValidateImage, RecordTable) {
-    const Bytes worked = {0x00, 0x05, 0x01, 0x02, 0x03, 0xFA, 0xFF};
+    // LEN 5: three data bytes 01 02 03 and their checksum FA FF.
+    const Bytes shortRecord = {0x00, 0x05, 0x01, 0x02, 0x03, 0xFA, 0xFF};
     const std::vector<ValidationCase> cases = {
-        {"worked example", worked, true},
-        {"builder agrees with the worked example", makeRecord({1, 2, 3}), true},
+        {"one short record", shortRecord, true},
+        {"builder agrees with the short record", makeRecord({1, 2, 3}), true},
         {"checksum bytes swapped", {0x00, 0x05, 0x01, 0x02, 0x03, 0xFF, 0xFA}, false},
         {"swapped but equal checksum bytes", makeRecord({0x01, 0x00}), true},
         {"LEN 2 with checksum 00 00", {0x00, 0x02, 0x00, 0x00}, true},
@@ -36,18 +37,20 @@ TEST(ValidateImage, RecordTable) {
         {"payload byte damaged", {0x00, 0x05, 0x01, 0x02, 0x04, 0xFA, 0xFF}, false},
         {"length field not covered by the checksum",
          concat({makeRecord({9}), makeRecord({1, 2, 3})}), true},
-        {"several records", concat({worked, makeRecord(countingPayload(300)), worked}), true},
-        {"second record damaged", concat({worked, {0x00, 0x03, 0x10, 0xF0, 0xFE}, worked}), false},
+        {"several records", concat({shortRecord, makeRecord(countingPayload(300)), shortRecord}),
+         true},
+        {"second record damaged",
+         concat({shortRecord, {0x00, 0x03, 0x10, 0xF0, 0xFE}, shortRecord}), false},
         {"length field damaged moves later boundaries",
-         concat({{0x00, 0x06, 0x01, 0x02, 0x03, 0xFA, 0xFF}, worked}), false},
+         concat({{0x00, 0x06, 0x01, 0x02, 0x03, 0xFA, 0xFF}, shortRecord}), false},
         // Refusals that keep an unusable image away from a device.
         {"empty image", {}, false},
         {"LEN 0", {0x00, 0x00, 0x00, 0x00}, false},
         {"LEN 1", {0x00, 0x01, 0x00}, false},
-        {"LEN 0xFFFE wraps T to 0", concat({worked, {0xFF, 0xFE, 0x00, 0x00}}), false},
-        {"LEN 0xFFFF wraps T to 1", concat({worked, {0xFF, 0xFF, 0x00, 0x00}}), false},
+        {"LEN 0xFFFE wraps T to 0", concat({shortRecord, {0xFF, 0xFE, 0x00, 0x00}}), false},
+        {"LEN 0xFFFF wraps T to 1", concat({shortRecord, {0xFF, 0xFF, 0x00, 0x00}}), false},
         {"record reaches past the image", {0x00, 0x05, 0x01, 0x02, 0x03, 0xFA}, false},
-        {"lone trailing byte", concat({worked, {0x00}}), false},
+        {"lone trailing byte", concat({shortRecord, {0x00}}), false},
         {"lone trailing zero after a LEN 2 record", {0x00, 0x02, 0x00, 0x00, 0x00}, false},
     };
     for (const auto& c : cases) {

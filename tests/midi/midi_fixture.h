@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "emulated_midi_service.h"
+#include "midi/midi_in.h"
+#include "midi/midi_out.h"
 #include "midi/midi_port.h"
 
 class MidiLinkTest : public ::testing::Test {

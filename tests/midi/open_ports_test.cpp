@@ -2,6 +2,8 @@
 #include <vector>
 
 #include "driver/open_midi_ports.h"
+#include "midi/midi_in.h"
+#include "midi/midi_out.h"
 #include "midi/midi_port.h"
 #include "midi_fixture.h"
 #include "support/stdout_capture.h"

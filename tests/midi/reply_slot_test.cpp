@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "midi/midi_in.h"
 #include "midi/midi_port.h"
 #include "midi_fixture.h"
 #include "support/stdout_capture.h"

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "midi/hex_chunks.h"
+#include "midi/midi_out.h"
 #include "midi/midi_port.h"
-#include "midi/send_sysex.h"
 #include "midi_fixture.h"
 #include "support/kit_builder.h"
 #include "support/stdout_capture.h"
@@ -32,8 +32,9 @@ class WireTest : public MidiLinkTest {
     }
 };
 
-TEST_F(WireTest, WorkedExampleRecordIsOneMessage) {
+TEST_F(WireTest, SevenByteRecordIsOneShortMessage) {
     openOut({"Brevanto MIDI"});
+    // LEN 5: three data bytes and the checksum FA FF; 7 bytes fit one short chunk.
     const Bytes record = {0x00, 0x05, 0x01, 0x02, 0x03, 0xFA, 0xFF};
     EXPECT_EQ(sendRecordHex(record.data(), 7), MMSYSERR_NOERROR);
     EXPECT_EQ(wire(), std::vector<std::string>{"F0 30 30 30 35 30 31 30 32 30 33 46 41 46 46 F7"});

@@ -86,11 +86,11 @@ TEST_F(InputFixture, SysExFillsTheQueuedBufferAfterStart) {
     EXPECT_EQ(recorder.notices.size(), 1u);
 }
 
-TEST_F(InputFixture, StopHoldsInputBack) {
+TEST_F(InputFixture, ResetHoldsInputBackUntilStartedAgain) {
     Buffer buffer(200);
-    ASSERT_EQ(queue(buffer), MMSYSERR_NOERROR);
     device.start();
-    device.stop();
+    ASSERT_EQ(device.reset(), MMSYSERR_NOERROR);
+    ASSERT_EQ(queue(buffer), MMSYSERR_NOERROR);
     deliver(kReply);
     EXPECT_TRUE(recorder.notices.empty());
     device.start();

@@ -8,8 +8,9 @@
 #include <vector>
 
 #include "fake_port_system.h"
+#include "midi/midi_in.h"
+#include "midi/midi_out.h"
 #include "midi/midi_port.h"
-#include "midi/send_sysex.h"
 #include "midi_api.h"
 #include "support/stdout_capture.h"
 
@@ -37,9 +38,6 @@ void CALLBACK recordNotice(HMIDIIN, UINT message, DWORD_PTR, DWORD_PTR, DWORD_PT
 }
 
 TEST_F(ServiceFixture, DevicesAreTheListedPortsWithoutTheLoopback) {
-    EXPECT_EQ(midiInGetNumDevs(), 2u);
-    EXPECT_EQ(midiOutGetNumDevs(), 1u);
-
     MIDIINCAPSA in;
     ASSERT_EQ(midiInGetDevCapsA(0, &in, sizeof in), MMSYSERR_NOERROR);
     EXPECT_STREQ(in.szPname, kBrevantoOut.c_str());

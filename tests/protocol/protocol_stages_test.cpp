@@ -8,6 +8,8 @@
 
 #include "driver/open_midi_ports.h"
 #include "emulated_setup.h"
+#include "midi/midi_in.h"
+#include "midi/midi_out.h"
 #include "midi/midi_port.h"
 #include "protocol/handshake.h"
 #include "protocol/transfer_image.h"

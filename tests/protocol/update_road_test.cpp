@@ -7,7 +7,7 @@ namespace {
 
 using namespace transcript;
 
-TEST(UpdateRoad, TypicalSuccessfulRun) {
+TEST(TypicalRun, ThreeRecordsEndSuccessfully) {
     // Three records: 7 bytes (one short chunk), 30 bytes (a full chunk and a short one), and
     // 46 bytes (two full chunks).
     const Bytes first = {0x00, 0x05, 0x01, 0x02, 0x03, 0xFA, 0xFF};

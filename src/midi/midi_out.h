@@ -11,6 +11,15 @@ constexpr DWORD kStillPlayingStepMs = 100;
 // A driver still playing one short message after 5 s is stuck, not slow.
 constexpr int kMaxStillPlayingWaits = 50;
 
+// MIDI Out: the output port and System Exclusive sending. The port's state lives in midiPort
+// (midi/midi_port.h).
+
+// Opens the first output device from startIndex on whose name does not begin with "Microsoft".
+MMRESULT openMidiOut(UINT startIndex);
+
+// Returns 1 if the port was open and has been closed, 0 if there was nothing to close.
+int closeMidiOut();
+
 // Sends F0, the n payload bytes unchanged, F7 as one System Exclusive message on the open output
 // port, and returns once it has played out. Returns the platform result, 0 on success; a payload
 // of 0 or more than 46 bytes is refused with MMSYSERR_INVALPARAM.

@@ -1,21 +1,35 @@
 #include "midi/hex_chunks.h"
-#include "midi/send_sysex.h"
+
+#include "midi/midi_out.h"
 
 namespace {
 
-void encodeChunk(const uint8_t* bytes, uint16_t k, uint8_t* text) {
-    for (uint16_t i = 0; i < k; ++i) {
+char hexDigit(uint8_t v) {
+    return static_cast<char>(v <= 9 ? '0' + v : 'A' + (v - 10));
+}
+
+}  // namespace
+
+void hexEncodeByte(uint8_t b, char* out) {
+    out[0] = hexDigit(static_cast<uint8_t>(b >> 4));
+    out[1] = hexDigit(static_cast<uint8_t>(b & 0x0F));
+}
+
+namespace {
+
+void encodeChunk(const uint8_t* bytes, uint16_t byteCount, uint8_t* text) {
+    for (uint16_t i = 0; i < byteCount; ++i) {
         hexEncodeByte(bytes[i], reinterpret_cast<char*>(text + 2 * i));
     }
 }
 
 }  // namespace
 
-MMRESULT sendRecordHex(const uint8_t* record, uint16_t T) {
+MMRESULT sendRecordHex(const uint8_t* record, uint16_t recordBytes) {
     uint8_t text[2 * kFullChunkBytes];
-    uint16_t remaining = T;
+    uint16_t remaining = recordBytes;
     while (remaining > 0) {
-        const uint8_t* next = record + (T - remaining);
+        const uint8_t* next = record + (recordBytes - remaining);
         if (remaining >= kFullChunkBytes) {
             encodeChunk(next, kFullChunkBytes, text);
             const MMRESULT result = sendSysEx(text, 2 * kFullChunkBytes);

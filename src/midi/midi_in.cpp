@@ -1,0 +1,102 @@
+#include "midi/midi_in.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "midi/device_name_filter.h"
+#include "midi/midi_device_line.h"
+#include "midi/midi_port.h"
+
+namespace {
+
+constexpr DWORD_PTR kNoInstanceData = 0;
+
+// Points the input header at the reply buffer, queues it and starts input. The prepare and queue
+// results are not examined: a buffer that was not queued only means no reply ever arrives, which
+// the handshake reports as a silent device.
+MMRESULT armReception() {
+    MIDIHDR& header = midiPort.inputHeader;
+    std::memset(&header, 0, sizeof header);
+    header.lpData = midiPort.replyBuffer;
+    header.dwBufferLength = kReplyBufferSize;
+    header.dwBytesRecorded = 0;
+    header.dwFlags = 0;
+    midiInPrepareHeader(midiPort.inHandle, &header, sizeof header);
+    midiInAddBuffer(midiPort.inHandle, &header, sizeof header);
+    midiPort.inOpen.store(1);
+    return midiInStart(midiPort.inHandle);
+}
+
+}  // namespace
+
+MMRESULT openMidiIn(UINT startIndex) {
+    for (UINT index = startIndex;; ++index) {
+        MMRESULT result =
+            midiInOpen(&midiPort.inHandle, index, reinterpret_cast<DWORD_PTR>(&onMidiInput),
+                       kNoInstanceData, CALLBACK_FUNCTION);
+        if (result != MMSYSERR_NOERROR) {
+            // Also the way the search ends after the last device.
+            midiPort.inOpen.store(0);
+            return result;
+        }
+        MIDIINCAPSA caps;
+        std::memset(&caps, 0, sizeof caps);
+        // A device whose caps cannot be read has an empty name, which the filter lets through.
+        midiInGetDevCapsA(index, &caps, sizeof caps);
+        caps.szPname[sizeof caps.szPname - 1] = '\0';
+        std::printf("%s", kMsgMidiInDevice);
+
+        result = armReception();
+        if (!isSystemMidiDevice(caps.szPname)) {
+            return result;
+        }
+        closeMidiIn();
+    }
+}
+
+int closeMidiIn() {
+    if (midiPort.inOpen.load() == 0) {
+        return 0;
+    }
+    // Cleared first, so that a callback still under way does not queue the buffer again.
+    midiPort.inOpen.store(0);
+    // The service refuses to close an input device while a buffer is queued: take it back first.
+    // None of these results changes what is left to do, so none is examined.
+    midiInReset(midiPort.inHandle);
+    midiInUnprepareHeader(midiPort.inHandle, &midiPort.inputHeader, sizeof midiPort.inputHeader);
+    midiInClose(midiPort.inHandle);
+    return 1;
+}
+
+void CALLBACK onMidiInput(HMIDIIN /*handle*/, UINT message, DWORD_PTR /*instance*/,
+                          DWORD_PTR param1, DWORD_PTR /*param2*/) {
+    // Short messages, open/close and error notices carry no reply. An input buffer handed back
+    // with an error notice is not queued again, so no later reply reaches the slot.
+    if (message != MIM_LONGDATA) {
+        return;
+    }
+    MIDIHDR* header = reinterpret_cast<MIDIHDR*>(param1);
+    midiPort.replyCode.store(static_cast<uint8_t>(midiPort.replyBuffer[1]));
+    midiPort.replyCount.store(static_cast<int16_t>(static_cast<uint16_t>(header->dwBytesRecorded)));
+
+    // Re-arm at once, from inside the callback, so that the next System Exclusive message lands in
+    // the same buffer. The platform warns against calling the MIDI service from its callback
+    // because some calls (close, reset) wait for the callback thread and would deadlock; prepare,
+    // unprepare and add do not wait for it, and re-queuing later from the main thread would leave
+    // a window in which a reply finds no buffer and is lost. The buffer a close hands back with a
+    // reset comes here with in open already cleared, so it is never queued again.
+    if (midiPort.inOpen.load() == 1) {
+        midiInUnprepareHeader(midiPort.inHandle, header, sizeof *header);
+        midiInPrepareHeader(midiPort.inHandle, header, sizeof *header);
+        midiInAddBuffer(midiPort.inHandle, header, sizeof *header);
+    }
+}
+
+int16_t replyCountNow() {
+    return midiPort.replyCount.load();
+}
+
+uint8_t takeReplyCode() {
+    midiPort.replyCount.store(0);
+    return midiPort.replyCode.load();
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+
+#include "midi_api.h"
+
+// MIDI In: the input port, the callback that receives the device's replies, and the reply slot
+// the callback fills. The port's state lives in midiPort (midi/midi_port.h).
+
+// Opens the first input device from startIndex on whose name does not begin with "Microsoft",
+// arms reception and starts it. Returns the platform result, 0 on success.
+MMRESULT openMidiIn(UINT startIndex);
+
+// Returns 1 if the port was open and has been closed, 0 if there was nothing to close.
+int closeMidiIn();
+
+// The input callback the platform's MIDI service calls on its own thread.
+void CALLBACK onMidiInput(HMIDIIN handle, UINT message, DWORD_PTR instance, DWORD_PTR param1,
+                          DWORD_PTR param2);
+
+// Reply slot, as the protocol uses it: the count as last published, and taking a reply (count set
+// to 0) to read its code.
+int16_t replyCountNow();
+uint8_t takeReplyCode();
