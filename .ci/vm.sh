@@ -17,6 +17,9 @@ modules="soundcore snd snd-timer snd-hrtimer snd-seq-device snd-seq snd-seq-dumm
 # For the Windows products under Wine: the host's root over virtio-9p under an overlay, and a
 # dummy sound card as card 0 (without one every Wine process prints ALSA errors).
 wine_modules="virtio_pci 9pnet_virtio 9p overlay snd-dummy"
+# For the USB MIDI gadget: the dummy USB controller, the gadget's MIDI function, the USB audio
+# class driver and the sequencer's ports for raw MIDI cards.
+usb_modules="dummy_hcd usb_f_midi snd-usb-audio snd-seq-midi"
 
 tools/install-deps.sh base linux vm windows
 started=$(date +%s)
@@ -112,6 +115,7 @@ stage_module() {
 }
 for module in $modules; do stage_module "$module" order; done
 for module in $wine_modules; do stage_module "$module" order.wine; done
+for module in $usb_modules; do stage_module "$module" order.usb; done
 
 # The cases after the two without a device: name and brevanto-device options.
 declare -A options=(
@@ -130,6 +134,11 @@ done
 # which only the guest can make (this kernel may run no 32-bit programs), stays between checks.
 share="$build/vm-share"
 wine_bits=${VM_WINE_BITS-64 32}
+# Over USB: the Linux product, and the 32-bit Windows one where its Wine prefix is made.
+usb_default=linux
+[[ " $wine_bits " != *" 32 "* ]] || usb_default="linux wine32"
+usb_programs=${VM_USB_PROGRAMS-$usb_default}
+usb_cases="success retry"
 mkdir -p "$share"
 rm -rf "$share/out" "$share"/*.options
 mkdir "$share/out"
@@ -139,7 +148,13 @@ for case in $cases; do
 done
 printf 'root=%q\nbuild=%q\nkit_name=%q\nwine_cases=%q\nwine_bits=%q\nopen_close_tries=%q\n' \
     "$root" "$build" "$kit_name" "$cases" "$wine_bits" "${VM_OPEN_CLOSE_TRIES:-1}" >"$share/config"
+# The cable is pulled after about half of what a whole update sends, which is the kit's hex text
+# with a few bytes around each record.
+unplug_bytes=$(($(tr -d '\r\n' <"$stage/kit/$kit_name" | wc -c) / 2))
+printf 'usb_programs=%q\nusb_cases=%q\nunplug_bytes=%q\n' "$usb_programs" "$usb_cases" \
+    "$unplug_bytes" >>"$share/config"
 [ -z "$wine_bits" ] || touch "$stage/kit/wine"
+[ -z "$usb_programs" ] || touch "$stage/kit/usb"
 (cd "$stage" && find . | cpio -o -H newc --quiet | gzip -1) >"$build/initramfs.cpio.gz"
 
 # KVM only where a guest really boots with it: on some machines /dev/kvm opens, but the guest
@@ -273,10 +288,12 @@ rm -rf "$sim_dir"
 mkdir -p "$sim_dir"
 cp "$stage/kit/$kit_name" "$sim_dir/"
 # The same case on the emulated service: what it sends is what the device must have received.
+# emulated_run CASE [NAME [OPTION]...]: extra options after the case's own, results under NAME.
 emulated_run() {
+    local case=$1 name=${2:-$1}
     (cd "$sim_dir" && "$build/talveron-update-sim" --in-ports "Brevanto MIDI" \
-        --out-ports "Brevanto MIDI" --wire-log "$sim_dir/$1.wire" ${options[$1]} </dev/null \
-        >"$sim_dir/$1.out")
+        --out-ports "Brevanto MIDI" --wire-log "$sim_dir/$name.wire" ${options[$case]} \
+        "${@:3}" </dev/null >"$sim_dir/$name.out")
 }
 
 failures=0
@@ -405,6 +422,77 @@ if [ -n "$wine_bits" ]; then
         echo "KNOWN WINE FAULT: 64-bit Wine crashed at exit (status 139) after complete output" \
             "in:$wine_crashes (the open-and-close program: status" \
             "$(cat "$wine_out/wine64-open-close.status" 2>/dev/null))"
+fi
+
+# Over USB, probe A (F0 4C 2E 93 07 8D 21 95 F7) arrives as F0 4C 2E: the USB MIDI link carries
+# a System Exclusive message in 7-bit bytes and ends it at the first byte above 0x7F. The device
+# answers nothing to what is cut short, so the run is the emulated one with a device that answers
+# only probe B, and the device's log that run's wire log with probe A cut the same way.
+probe_a='F0 4C 2E 93 07 8D 21 95 F7'
+if [ -n "$usb_programs" ]; then
+    [ -f "$wine_out/usb-finished" ] || fail "the USB runs did not finish"
+    echo
+    echo "== USB: cards and sequencer clients in the guest"
+    sed 's/^/    /' "$wine_out/usb.cards" "$wine_out/usb.clients" 2>/dev/null
+    echo "    enumeration: $(wine_time plug) s"
+    for case in $usb_cases; do
+        emulated_run "$case" "usb-$case" --probes B
+        sed "s/^$probe_a\$/F0 4C 2E/" "$sim_dir/usb-$case.wire" >"$sim_dir/usb-$case.cut"
+    done
+    for program in $usb_programs; do
+        for case in $usb_cases; do
+            name=usb-$program-$case
+            if [ "$program" = linux ]; then
+                cp "$wine_out/$name.out" "$build/$name.out" 2>/dev/null
+            else
+                as_linux "$wine_out/$name.out" >"$build/$name.out" 2>/dev/null
+            fi
+            echo "== $name ($(wine_time "$name") s in the guest)"
+            visible <"$build/$name.out"
+            [ "$(cat "$wine_out/$name.status" 2>/dev/null)" = 0 ] ||
+                fail "$name: exit status $(cat "$wine_out/$name.status" 2>/dev/null)"
+            cmp -s "$sim_dir/usb-$case.out" "$build/$name.out" ||
+                fail "$name: transcript differs from the emulated run's:" \
+                    "$(diff <(visible <"$sim_dir/usb-$case.out") <(visible <"$build/$name.out"))"
+            cmp -s "$sim_dir/usb-$case.cut" "$wine_out/$name.received" ||
+                fail "$name: the device received other messages than the emulated run sends" \
+                    "($(wc -l <"$wine_out/$name.received") against $(wc -l <"$sim_dir/usb-$case.cut"))"
+            echo "    device: $(tail -n 1 "$wine_out/$name.device") (first: $(head -n 1 \
+                "$wine_out/$name.received"))"
+            [ -s "$wine_out/$name.err" ] && echo "    standard error: $(head -c 300 "$wine_out/$name.err")"
+            if [ "$case" = success ]; then
+                od -An -v -tx1 "$wine_out/$name.flashed" | tr -d ' \n' | tr a-f A-F \
+                    >"$build/$name.flashed.hex"
+                cmp -s "$build/kit.hex" "$build/$name.flashed.hex" ||
+                    fail "$name: the device did not flash the kit's image"
+            fi
+        done
+        # The cable pulled half way: whatever the drivers do, the run ends by
+        # itself within the bound with one of its failure messages and the prompt, never a success.
+        name=usb-$program-unplug
+        if [ "$program" = linux ]; then
+            cp "$wine_out/$name.out" "$build/$name.out" 2>/dev/null
+        else
+            as_linux "$wine_out/$name.out" >"$build/$name.out" 2>/dev/null
+        fi
+        after=$(wine_time "$name-after-pull")
+        echo "== $name ($(wine_time "$name") s in the guest, $after s after the pull)"
+        visible <"$build/$name.out"
+        echo "    device: $(tail -n 1 "$wine_out/$name.device" 2>/dev/null)"
+        [ -s "$wine_out/$name.err" ] && echo "    standard error: $(head -c 300 "$wine_out/$name.err")"
+        status=$(cat "$wine_out/$name.status" 2>/dev/null || echo none)
+        [ "$status" = 0 ] || fail "$name: exit status $status (124: still running after 240 s)"
+        awk -v a="${after:-999}" 'BEGIN { exit !(a <= 60) }' ||
+            fail "$name: took $after s after the pull (at most 60)"
+        grep -q successfully "$build/$name.out" && fail "$name: reported a success"
+        grep -q 'Transferring.. . [1-9]' "$build/$name.out" ||
+            fail "$name: the cable was not pulled part-way through the transfer"
+        text=$(cat "$build/$name.out"; echo .)
+        text=${text%.}
+        last=${text%$'\n\n'"$prompt"}
+        [[ $last != "$text" && ${last##*$'\n'} == @(Failed|Error):* ]] ||
+            fail "$name: does not end with a failure message and the prompt"
+    done
 fi
 
 echo

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The Windows console builds, 32-bit and 64-bit, cross-compiled with MinGW-w64 against the real
 # winmm and linked statically. Both executables are checked for what they are and what they import;
-# the 64-bit one is then run under Wine in scratch directories and its standard output compared
-# byte for byte. The 32-bit one is not run: this machine has no 32-bit Wine.
+# each is then run under Wine in scratch directories and its standard output compared byte for
+# byte (the 32-bit one only where the kernel runs 32-bit programs; .ci/vm.sh always runs it).
 # Then whole updates: talveron-update-sim built for 64-bit Windows with the emulated MIDI service
 # runs under Wine, and its transcript and wire log must equal those of the Linux build; and the
 # protocol tests' whole runs are made with it in place of the Linux one.

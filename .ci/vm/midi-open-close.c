@@ -24,7 +24,8 @@ int main(void) {
         memset(&header, 0, sizeof header);
         header.lpData = buffer;
         header.dwBufferLength = sizeof buffer;
-        printf("midiInPrepareHeader %u\n", (unsigned)midiInPrepareHeader(in, &header, sizeof header));
+        printf("midiInPrepareHeader %u\n",
+               (unsigned)midiInPrepareHeader(in, &header, sizeof header));
         printf("midiInAddBuffer %u\n", (unsigned)midiInAddBuffer(in, &header, sizeof header));
         printf("midiInStart %u\n", (unsigned)midiInStart(in));
         Sleep(200);
