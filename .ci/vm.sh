@@ -148,9 +148,9 @@ for case in $cases; do
 done
 printf 'root=%q\nbuild=%q\nkit_name=%q\nwine_cases=%q\nwine_bits=%q\nopen_close_tries=%q\n' \
     "$root" "$build" "$kit_name" "$cases" "$wine_bits" "${VM_OPEN_CLOSE_TRIES:-1}" >"$share/config"
-# The cable is pulled after about half of what a whole update sends, which is the kit's hex text
-# with a few bytes around each record.
-unplug_bytes=$(($(tr -d '\r\n' <"$stage/kit/$kit_name" | wc -c) / 2))
+# The cable is pulled after about a third of what a whole update sends, which is the kit's hex
+# text with a few bytes around each record.
+unplug_bytes=$(($(tr -d '\r\n' <"$stage/kit/$kit_name" | wc -c) / 3))
 printf 'usb_programs=%q\nusb_cases=%q\nunplug_bytes=%q\n' "$usb_programs" "$usb_cases" \
     "$unplug_bytes" >>"$share/config"
 [ -z "$wine_bits" ] || touch "$stage/kit/wine"
@@ -467,7 +467,7 @@ if [ -n "$usb_programs" ]; then
                     fail "$name: the device did not flash the kit's image"
             fi
         done
-        # The cable pulled half way: whatever the drivers do, the run ends by
+        # The cable pulled part-way: whatever the drivers do, the run ends by
         # itself within the bound with one of its failure messages and the prompt, never a success.
         name=usb-$program-unplug
         if [ "$program" = linux ]; then

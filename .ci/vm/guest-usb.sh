@@ -96,7 +96,7 @@ run() {
 received_bytes() { awk '/Rx bytes/ { n = $4 } END { print n + 0 }' /proc/asound/card7/midi0; }
 
 # run_unplugged NAME PROGRAM: the cable is pulled once the device's side has received
-# unplug_bytes (about half the update), counted by the gadget's raw MIDI device: the Windows
+# unplug_bytes (about a third of the update), counted by the gadget's raw MIDI device: the Windows
 # program's output reaches its file only at its end. The run must then end by itself; its time
 # from the pull to its end is recorded.
 run_unplugged() {
@@ -147,7 +147,8 @@ if plug; then
         [ "$program" = wine32 ] && [ ! -f "$WINEPREFIX/.talveron-ready" ] && continue
         # A fresh link for each: the previous pull left none.
         [ -n "$(cat "$gadget/UDC")" ] || plug || break
-        start_device "usb-$program-unplug"
+        # Answers 100 ms late, so that even the quick Linux run is still under way at the pull.
+        start_device "usb-$program-unplug" --delay-ms 100
         run_unplugged "usb-$program-unplug" "$program"
         stop_device
     done
