@@ -5,7 +5,7 @@ CMAKE_FLAGS ?= -DTALVERON_WERROR=ON
 JOBS ?= $(shell nproc)
 GENERATOR = $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: all deps build demo test test-sanitize fuzz bench test-windows test-vm check-all format clean
+.PHONY: all deps build demo test test-sanitize fuzz bench test-windows test-vm package check-all format clean
 
 all: build
 
@@ -41,6 +41,11 @@ test-windows:
 
 test-vm:
 	.ci/vm.sh
+
+# The Windows ZIPs and the Debian package, in out/ (tools/make-packages.sh); .ci/package.sh
+# checks them.
+package:
+	tools/make-packages.sh
 
 check-all: test test-sanitize fuzz test-windows test-vm
 

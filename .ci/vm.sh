@@ -3,7 +3,8 @@
 # Boots the distribution's kernel with busybox and the ALSA sequencer modules, plays the Brevanto
 # device there on sequencer ports of its own (brevanto-device) and runs talveron-update against it
 # in several cases. Each transcript is compared byte for byte with the expected one, and what the
-# device received with what the emulated run sends.
+# device received with what the emulated run sends. Where a run ends without a device (no
+# sequencer, none attached, a user without access), standard error must say why in one line.
 # Usage: .ci/vm.sh   (environment: VM_BUILD=build dir, default build-vm; VM_TIMEOUT seconds;
 #   VM_ACCEL=kvm|tcg forces the accelerator, which is otherwise KVM only after a probe boots)
 set -euo pipefail
@@ -79,7 +80,11 @@ vmlinuz=$(ls "$kernel_root"/boot/vmlinuz-*)
 echo "-- initramfs"
 stage="$build/initramfs"
 rm -rf "$stage"
-mkdir -p "$stage"/{bin,dev,proc,sys,tmp,kit,opt/talveron,lib/modules,usr/share/alsa}
+mkdir -p "$stage"/{bin,dev,etc,proc,sys,tmp,kit,opt/talveron,lib/modules,usr/share/alsa}
+# A user without privileges, and the group that may use the sequencer, as on a desktop.
+printf 'root:x:0:0:root:/:/bin/sh\nnobody:x:65534:65534:nobody:/:/bin/sh\n' >"$stage/etc/passwd"
+printf 'root:x:0:\naudio:x:29:\nnogroup:x:65534:\n' >"$stage/etc/group"
+printf 'passwd: files\ngroup: files\n' >"$stage/etc/nsswitch.conf"
 cp /bin/busybox "$stage/bin/busybox"
 cp .ci/vm/guest-init.sh "$stage/init"
 chmod 755 "$stage/init"
@@ -278,9 +283,20 @@ successful_transfer() {
 declare -A expected=(
     [no-sequencer]="$banner$file_open$no_in$prompt"
     [no-device]="$banner$file_open$no_in$prompt"
+    [owner-only]="$banner$file_open$no_in$prompt"
+    [no-permission]="$banner$file_open$no_in$prompt"
     [success]="$banner$file_open$devices$(successful_transfer)"$'\n\n'"$prompt"
     [silent]="$banner$file_open$devices"$'\nFailed: Target is not responding.\n\n'"$prompt"
     [wrong-kind]="$banner$file_open$devices"$'Error: The device and the upgrade file is not matched!\n\n'"$prompt"
+)
+
+# Standard error: empty, but for the one line that says why a run ends without a device.
+seq_node=/dev/snd/seq
+declare -A expected_err=(
+    [no-sequencer]="talveron-update: no ALSA sequencer: $seq_node: No such file or directory; load its module (sudo modprobe snd-seq)"$'\n'
+    [no-device]="talveron-update: the ALSA sequencer lists no MIDI device: attach the device and power it on (aconnect -l shows what is there)"$'\n'
+    [owner-only]="talveron-update: cannot open $seq_node: Permission denied; only the user root may: give it the group audio (sudo chgrp audio $seq_node && sudo chmod 660 $seq_node), join that group and log in again"$'\n'
+    [no-permission]="talveron-update: cannot open $seq_node: Permission denied; only the group audio may: join it (sudo usermod -aG audio \$USER) and log in again"$'\n'
 )
 
 sim_dir="$build/sim"
@@ -314,7 +330,9 @@ check_case() {
             fail "$case: transcript differs from the expected one:" \
                 "$(diff <(visible <"$build/$case.expected") <(visible <"$build/$case.out"))"
     fi
-    [ -s "$build/$case.err" ] && fail "$case: standard error not empty: $(cat "$build/$case.err")"
+    printf '%s' "${expected_err[$case]:-}" >"$build/$case.expected-err"
+    cmp -s "$build/$case.expected-err" "$build/$case.err" ||
+        fail "$case: standard error is not the expected:" "$(cat "$build/$case.err")"
     return 0
 }
 check_device_case() {
@@ -336,6 +354,17 @@ block clients | sed 's/^/    /'
 grep '^@@@ NOTE' "$console.txt" && fail "the guest reported problems above"
 check_case no-sequencer
 check_case no-device
+check_case owner-only
+check_case no-permission
+echo "== brevanto-device without a sequencer"
+block device-no-sequencer.err | visible
+device_status=$(awk '$1 == "@@@" && $2 == "STATUS" && $3 == "device-no-sequencer" { print $4 }' \
+    "$console.txt")
+[ "$device_status" = 1 ] || fail "brevanto-device without a sequencer exits '$device_status', not 1"
+printf 'brevanto-device: %s' "${expected_err[no-sequencer]#talveron-update: }" \
+    >"$build/device-no-sequencer.expected-err"
+cmp -s "$build/device-no-sequencer.expected-err" <(block device-no-sequencer.err) ||
+    fail "brevanto-device without a sequencer does not say why in one line"
 for case in $cases; do
     check_device_case "$case"
 done

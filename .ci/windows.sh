@@ -59,7 +59,7 @@ check_pe() {
     sed -n '/DLL Name: [Ww][Ii][Nn][Mm][Mm]\./,/^$/p' <<<"$dump" | grep -qw "$name" ||
       fail "$exe does not take $name from winmm"
   done
-  for name in FindFirstFileA Sleep; do
+  for name in FindFirstFileA Sleep QueryPerformanceCounter QueryPerformanceFrequency; do
     grep -qw "$name" <<<"$dump" || fail "$exe does not import $name"
   done
   if grep -qw timeBeginPeriod <<<"$dump"; then
@@ -227,9 +227,12 @@ echo "product runs under Wine took $(since "$started")"
 # set up by the options, on a sample kit of KIT_BYTES bytes; the Linux and the Windows build must
 # print the same and send the same bytes. Only the key-press prompt differs: ours on Linux, cmd's
 # under Wine. MUST_SAY, a line the Linux transcript holds, tells that the case ran as meant.
+# With min_seconds=S before the call, each build must take at least S seconds: the sum of the
+# reply waits' floors on the real clock.
 readonly linux_prompt=$'Press any key to continue . . . \n'
+took_less_than() { awk -v a="$1" -v b="$(now)" -v m="$2" 'BEGIN { exit !(b - a < m) }'; }
 sim_case() {
-  local name=$1 must_say=$2 kit_bytes=$3 base status=0 started linux_out
+  local name=$1 must_say=$2 kit_bytes=$3 base status=0 started linux_out min=${min_seconds:-0}
   shift 3
   case_number=$((case_number + 1))
   base=$runs/$case_number
@@ -237,9 +240,14 @@ sim_case() {
   "$buildhost/make-sample-kit" "$base/linux/Brevanto_sample.kit" "$kit_bytes"
   cp "$base/linux/Brevanto_sample.kit" "$base/windows/"
 
+  started=$(now)
   (cd "$base/linux" && timeout "$run_limit" "$buildhost/talveron-update-sim" \
     --wire-log ../linux.wire "$@" </dev/null >../linux.out) || status=$?
   [ "$status" -eq 0 ] || { fail "$name: the Linux build ended with status $status"; return 0; }
+  if took_less_than "$started" "$min"; then
+    fail "$name: the Linux build took $(since "$started"), less than its reply waits' $min s"
+    return 0
+  fi
   linux_out=$(cat "$base/linux.out"; echo .)
   linux_out=${linux_out%.}
   if [[ $linux_out != *"$linux_prompt" ]] || ! grep -qxF -- "$must_say" "$base/linux.out"; then
@@ -251,6 +259,10 @@ sim_case() {
   started=$(now)
   run_wine "$name" "$base/windows" "$base/windows.out" "$build64sim/talveron-update-sim.exe" \
     --wire-log ../windows.wire "$@" || return 0
+  if took_less_than "$started" "$min"; then
+    fail "$name: the Windows build took $(since "$started"), less than its reply waits' $min s"
+    return 0
+  fi
   check_output "$name" "$base/windows.out" "$base/expected.out" || return 0
   if ! cmp -s "$base/linux.wire" "$base/windows.wire"; then
     fail "$name: the messages sent differ from the Linux build's ($base/*.wire)"
@@ -262,7 +274,9 @@ sim_case() {
 # 2000 bytes make 8 records; 30 bytes make one of two hex chunks.
 started=$(now)
 sim_case "successful update" "Target update successfully!" 40960
-sim_case "no device on the ports" "Failed: Target is not responding." 2000 --device-port none
+# 19 handshake attempts of at least 1.5625 s each.
+min_seconds=29.6 sim_case "no device on the ports" "Failed: Target is not responding." 2000 \
+  --device-port none
 sim_case "device answers probe B only" "Target update successfully!" 2000 --probes B
 sim_case "device still resetting" "Please wait the system reset and retry again!" 2000 \
   --identity 0x15
@@ -272,7 +286,9 @@ sim_case "rejections, then acknowledged" "Target update successfully!" 2000 \
   --reply 2=0x20/3 --reply 4=0x21 --reply 5=0x22 --reply 6=0x24 --reply 7=0x25 --reply 3=0x23
 sim_case "every attempt rejected" "Error in updating." 2000 --reply 3=0x20/20
 sim_case "restart on the last record" "The System is restart, please wait!" 2000 --reply 8=0x77
-sim_case "device falls silent" "Failed: Target is not responding." 2000 --silent-from 4
+# 20 attempts at record 4 of at least 781.25 ms each.
+min_seconds=15.6 sim_case "device falls silent" "Failed: Target is not responding." 2000 \
+  --silent-from 4
 sim_case "answers late but in time" "Target update successfully!" 2000 --delay-ms 20
 sim_case "output unplugged" "Error: The MIDI Out of device is missing!" 2000 --unplug-after 12
 sim_case "only Microsoft inputs" "Error: The MIDI In of device is missing!" 2000 \

@@ -28,6 +28,7 @@ std::optional<Bytes> BrevantoDevice::receive(const Bytes& message) {
     if (message.size() < 2 || message.front() != 0xF0 || message.back() != 0xF7) {
         return std::nullopt;  // not a whole System Exclusive message: ignored
     }
+    lateMs_.reset();
     const Bytes payload(message.begin() + 1, message.end() - 1);
     if (payload == kProbeA || payload == kProbeB) {
         ++probesSeen_;
@@ -63,6 +64,10 @@ std::optional<Bytes> BrevantoDevice::receive(const Bytes& message) {
 
 std::optional<Bytes> BrevantoDevice::answerRecord() {
     ++attempt_;
+    const auto late = script_.late.find(recordNumber_);
+    if (late != script_.late.end() && attempt_ <= late->second.attempts) {
+        lateMs_ = late->second.delayMs;
+    }
     Bytes record;
     record.swap(record_);
 

@@ -18,6 +18,11 @@ struct ScriptedReply {
     int attempts = 1;      // how many first attempts at the record get it
 };
 
+struct LateAnswer {
+    int delayMs = 0;   // after the record is complete
+    int attempts = 1;  // how many first attempts at the record are answered that late
+};
+
 struct DeviceScript {
     uint8_t identity = 0x33;  // answer to a probe; 0x15 plays a device still resetting
     bool answersProbeA = true;
@@ -26,6 +31,8 @@ struct DeviceScript {
     // another over its attempts.
     std::map<int, std::vector<ScriptedReply>> replies;
     int silentFrom = 0;  // from this record on, no answer; 0 = never
+    // By record number: attempts answered later than the device's usual delay.
+    std::map<int, LateAnswer> late;
 };
 
 class BrevantoDevice {
@@ -42,6 +49,8 @@ class BrevantoDevice {
     // The records acknowledged so far, concatenated: what the device would have flashed.
     const Bytes& flashed() const { return flashed_; }
     int probesSeen() const { return probesSeen_; }
+    // How late the script has the answer receive() last returned come, if it says anything.
+    std::optional<int> lateMs() const { return lateMs_; }
 
   private:
     std::optional<Bytes> answerRecord();
@@ -57,6 +66,7 @@ class BrevantoDevice {
     int attempt_ = 0;       // attempts at it so far
     Bytes flashed_;
     int probesSeen_ = 0;
+    std::optional<int> lateMs_;
 };
 
 }  // namespace emu

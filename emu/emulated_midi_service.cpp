@@ -8,6 +8,12 @@
 #include <mutex>
 #include <thread>
 
+#include "winmm_model/winmm_model.h"
+
+#ifndef _WIN32
+#include "posix/time_source.h"
+#endif
+
 namespace emu {
 namespace {
 
@@ -16,6 +22,9 @@ typedef void(CALLBACK* MidiInProc)(HMIDIIN, UINT, DWORD_PTR, DWORD_PTR, DWORD_PT
 
 constexpr uintptr_t kFirstHandle = 0x1000;
 constexpr auto kCallbackDrainLimit = std::chrono::seconds(2);
+// How long a virtual pause waits for the worker to deliver what has come due; only a callback
+// that never returns would take this long.
+constexpr auto kSettleLimit = std::chrono::seconds(10);
 
 struct InDevice {
     InDeviceConfig config;
@@ -25,7 +34,7 @@ struct InDevice {
     MidiInProc callback = nullptr;
     DWORD_PTR instance = 0;
     Clock::time_point openedAt;
-    std::deque<MIDIHDR*> queue;
+    winmm_model::BufferQueue queue;
     std::map<UINT, unsigned> notices;
 };
 
@@ -91,6 +100,9 @@ class Service {
     uint64_t epoch_ = 0;
     bool delivering_ = false;  // the worker is inside a program callback
     bool stopping_ = false;
+    bool waiting_ = false;  // the worker is waiting for work
+    bool virtual_ = false;  // time moves only when the program pauses
+    Clock::time_point virtualNow_;
     std::thread::id workerId_;
     std::thread worker_;
 
@@ -113,10 +125,22 @@ class Service {
         return Notice{d.callback, reinterpret_cast<HMIDIIN>(d.handle), kind, d.instance, param1,
                       param2};
     }
+    Clock::time_point now() const { return virtual_ ? virtualNow_ : Clock::now(); }
     DWORD_PTR timestamp(const InDevice& d) const {
         return static_cast<DWORD_PTR>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - d.openedAt)
-                .count());
+            std::chrono::duration_cast<std::chrono::milliseconds>(now() - d.openedAt).count());
+    }
+    // Nothing has come due that the worker has still to hand on or deliver.
+    bool settled() const {
+        if (!waiting_ || delivering_) return false;
+        const auto t = now();
+        if (!events_.empty() && events_.begin()->first.first <= t) return false;
+        for (const OutDevice& d : out_) {
+            for (const Playing& p : d.playing) {
+                if (!p.handedToPeer && p.end <= t) return false;
+            }
+        }
+        return true;
     }
 
     // Lets a callback under way on the worker finish before the caller changes a device's
@@ -165,7 +189,7 @@ void Service::deliver(std::unique_lock<std::mutex>& lock, InputEvent event) {
             MIDIHDR* header = d->queue.front();
             d->queue.pop_front();
             header->dwBytesRecorded = 0;
-            header->dwFlags = (header->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
+            winmm_model::handBack(header);
             call(notice(*d, MIM_LONGERROR, reinterpret_cast<DWORD_PTR>(header), timestamp(*d)));
         } else {
             call(notice(*d, MIM_ERROR, 0, timestamp(*d)));
@@ -173,27 +197,17 @@ void Service::deliver(std::unique_lock<std::mutex>& lock, InputEvent event) {
         return;
     }
 
-    if (event.bytes[0] != 0xF0) {
-        DWORD packed = 0;
-        for (size_t i = 0; i < event.bytes.size() && i < 3; ++i) {
-            packed |= static_cast<DWORD>(event.bytes[i]) << (8 * i);
-        }
-        call(notice(*d, MIM_DATA, packed, timestamp(*d)));
+    const uint8_t* bytes = event.bytes.data();
+    const size_t count = event.bytes.size();
+    if (!winmm_model::isSystemExclusive(bytes, count)) {
+        call(notice(*d, MIM_DATA, winmm_model::packShortMessage(bytes, count), timestamp(*d)));
         return;
     }
-
-    // A System Exclusive message fills the queued buffers in turn; what finds no buffer is lost.
+    // The callback may close or reset the device between two buffers: each one looks again.
     size_t offset = 0;
-    while (offset < event.bytes.size()) {
-        d = deviceReady();
-        if (d == nullptr || d->queue.empty()) return;
-        MIDIHDR* header = d->queue.front();
-        d->queue.pop_front();
-        const size_t n = std::min<size_t>(event.bytes.size() - offset, header->dwBufferLength);
-        std::memcpy(header->lpData, event.bytes.data() + offset, n);
-        header->dwBytesRecorded = static_cast<DWORD>(n);
-        header->dwFlags = (header->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
-        offset += n;
+    while ((d = deviceReady()) != nullptr) {
+        MIDIHDR* header = winmm_model::fillNextBuffer(d->queue, bytes, count, offset);
+        if (header == nullptr) return;
         call(notice(*d, MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(header), timestamp(*d)));
     }
 }
@@ -229,7 +243,7 @@ void Service::run() {
     std::unique_lock<std::mutex> lock(mutex_);
     workerId_ = std::this_thread::get_id();
     while (!stopping_) {
-        const auto now = Clock::now();
+        const auto now = this->now();
         auto next = Clock::time_point::max();
 
         // Messages that have played out go to the device's peer, in the order they were sent;
@@ -247,12 +261,15 @@ void Service::run() {
             }
             next = std::min(next, first->first.first);
         }
+        waiting_ = true;
         idle_.notify_all();
-        if (next == Clock::time_point::max()) {
+        // On virtual time only a pause of the program moves the clock, and it wakes the worker.
+        if (virtual_ || next == Clock::time_point::max()) {
             wake_.wait(lock);
         } else {
             wake_.wait_until(lock, next);
         }
+        waiting_ = false;
     }
 }
 
@@ -290,7 +307,7 @@ namespace {
 void queueInput(unsigned inDevice, Bytes bytes, std::chrono::milliseconds delay, bool error) {
     Service& s = service();
     std::lock_guard<std::mutex> lock(s.mutex_);
-    const auto due = Clock::now() + delay;
+    const auto due = s.now() + delay;
     const uint64_t order = s.nextOrder_++;
     s.events_.emplace(std::make_pair(due, order), InputEvent{inDevice, std::move(bytes), error});
     s.wake_.notify_all();
@@ -309,7 +326,7 @@ void sendInputError(unsigned inDevice, Bytes bytes) {
 bool waitForInputDelivered(std::chrono::milliseconds limit) {
     Service& s = service();
     std::unique_lock<std::mutex> lock(s.mutex_);
-    const auto now = Clock::now();
+    const auto now = s.now();
     return s.idle_.wait_for(lock, limit, [&] {
         if (s.delivering_) return false;
         return s.events_.empty() || s.events_.begin()->first.first > now;
@@ -326,6 +343,48 @@ std::vector<std::string> callLog() {
     Service& s = service();
     std::lock_guard<std::mutex> lock(s.mutex_);
     return s.log_;
+}
+
+#ifndef _WIN32
+namespace {
+
+// The program's pause: the clock moves on, and everything that has come due by then is handed on
+// and delivered before the program looks at its reply slot again.
+void virtualSleep(DWORD milliseconds) {
+    Service& s = service();
+    std::unique_lock<std::mutex> lock(s.mutex_);
+    s.virtualNow_ += std::chrono::milliseconds(milliseconds);
+    s.wake_.notify_all();
+    s.idle_.wait_for(lock, kSettleLimit, [&s] { return s.settled(); });
+}
+
+int64_t virtualNowNanoseconds() {
+    Service& s = service();
+    std::lock_guard<std::mutex> lock(s.mutex_);
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(s.virtualNow_.time_since_epoch())
+        .count();
+}
+
+const TimeSource kVirtualTime{&virtualSleep, &virtualNowNanoseconds};
+
+}  // namespace
+#endif
+
+bool useVirtualTime(bool on) {
+#ifdef _WIN32
+    // The program pauses in the system's own Sleep: there is nothing to put on another clock.
+    return !on;
+#else
+    Service& s = service();
+    {
+        std::lock_guard<std::mutex> lock(s.mutex_);
+        if (on && !s.virtual_) s.virtualNow_ = Clock::now();
+        s.virtual_ = on;
+        s.wake_.notify_all();
+    }
+    setTimeSource(on ? &kVirtualTime : nullptr);
+    return true;
+#endif
 }
 
 bool inDeviceOpen(unsigned inDevice) {
@@ -363,15 +422,38 @@ using emu::Bytes;
 using emu::Clock;
 using emu::service;
 
-bool headerUsable(LPMIDIHDR pmh, UINT cbmh) {
-    return pmh != nullptr && cbmh >= sizeof(MIDIHDR) && pmh->lpData != nullptr &&
-           pmh->dwBufferLength > 0;
-}
-
 void copyName(const std::string& name, CHAR* out) {
     const size_t n = std::min<size_t>(name.size(), MAXPNAMELEN - 1);
     std::memcpy(out, name.data(), n);
     out[n] = '\0';
+}
+
+// What opening asks, In and Out alike: somewhere to put the handle, a device of that number, a
+// kind of callback the device gives, and a device that opens and is not open already. The device
+// is then open under a new handle.
+template <typename Device>
+MMRESULT claimDevice(std::vector<Device>& devices, const void* handleOut, UINT id,
+                     bool callbackGiven, Device*& claimed) {
+    if (handleOut == nullptr) return MMSYSERR_INVALPARAM;
+    if (id >= devices.size()) return MMSYSERR_BADDEVICEID;
+    if (!callbackGiven) return MMSYSERR_INVALFLAG;
+    Device& d = devices[id];
+    if (d.config.openResult != MMSYSERR_NOERROR) return d.config.openResult;
+    if (d.open) return MMSYSERR_ALLOCATED;
+    d.open = true;
+    d.handle = service().nextHandle_++;
+    claimed = &d;
+    return MMSYSERR_NOERROR;
+}
+
+// A device's caps: only its name is set.
+template <typename Caps, typename Device>
+MMRESULT deviceCaps(const std::vector<Device>& devices, UINT_PTR id, Caps* out, UINT outSize) {
+    if (out == nullptr) return MMSYSERR_INVALPARAM;
+    if (id >= devices.size()) return MMSYSERR_BADDEVICEID;
+    Caps caps{};
+    copyName(devices[id].config.name, caps.szPname);
+    return winmm_model::copyCaps(caps, out, outSize);
 }
 
 }  // namespace
@@ -381,19 +463,18 @@ MMRESULT WINAPI midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback,
     auto& s = service();
     std::unique_lock<std::mutex> lock(s.mutex_);
     s.log_.push_back("midiInOpen " + std::to_string(uDeviceID));
-    if (phmi == nullptr) return MMSYSERR_INVALPARAM;
-    if (uDeviceID >= s.in_.size()) return MMSYSERR_BADDEVICEID;
-    if (fdwOpen != CALLBACK_FUNCTION && fdwOpen != CALLBACK_NULL) return MMSYSERR_INVALFLAG;
-    emu::InDevice& d = s.in_[uDeviceID];
-    if (d.config.openResult != MMSYSERR_NOERROR) return d.config.openResult;
-    if (d.open) return MMSYSERR_ALLOCATED;
-    d.open = true;
+    const DWORD callbackType = winmm_model::callbackType(fdwOpen);
+    emu::InDevice* claimed = nullptr;
+    const MMRESULT refused =
+        claimDevice(s.in_, phmi, uDeviceID,
+                    callbackType == CALLBACK_FUNCTION || callbackType == CALLBACK_NULL, claimed);
+    if (refused != MMSYSERR_NOERROR) return refused;
+    emu::InDevice& d = *claimed;
     d.started = false;
-    d.handle = s.nextHandle_++;
     d.callback =
-        fdwOpen == CALLBACK_FUNCTION ? reinterpret_cast<emu::MidiInProc>(dwCallback) : nullptr;
+        callbackType == CALLBACK_FUNCTION ? reinterpret_cast<emu::MidiInProc>(dwCallback) : nullptr;
     d.instance = dwInstance;
-    d.openedAt = Clock::now();
+    d.openedAt = s.now();
     d.queue.clear();
     *phmi = reinterpret_cast<HMIDIIN>(d.handle);
     const emu::Notice opened = s.notice(d, MIM_OPEN, 0, 0);
@@ -405,30 +486,21 @@ MMRESULT WINAPI midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback,
 MMRESULT WINAPI midiInGetDevCapsA(UINT_PTR uDeviceID, LPMIDIINCAPSA pmic, UINT cbmic) {
     auto& s = service();
     std::lock_guard<std::mutex> lock(s.mutex_);
-    if (pmic == nullptr || cbmic < sizeof(MIDIINCAPSA)) return MMSYSERR_INVALPARAM;
-    if (uDeviceID >= s.in_.size()) return MMSYSERR_BADDEVICEID;
-    std::memset(pmic, 0, sizeof *pmic);
-    copyName(s.in_[uDeviceID].config.name, pmic->szPname);
-    return MMSYSERR_NOERROR;
+    return deviceCaps(s.in_, uDeviceID, pmic, cbmic);
 }
 
 MMRESULT WINAPI midiInPrepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
     auto& s = service();
     std::lock_guard<std::mutex> lock(s.mutex_);
     if (s.inByHandle(hmi) == nullptr) return MMSYSERR_INVALHANDLE;
-    if (!headerUsable(pmh, cbmh)) return MMSYSERR_INVALPARAM;
-    pmh->dwFlags |= MHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return winmm_model::prepareHeader(pmh, cbmh);
 }
 
 MMRESULT WINAPI midiInUnprepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
     auto& s = service();
     std::lock_guard<std::mutex> lock(s.mutex_);
     if (s.inByHandle(hmi) == nullptr) return MMSYSERR_INVALHANDLE;
-    if (pmh == nullptr || cbmh < sizeof(MIDIHDR)) return MMSYSERR_INVALPARAM;
-    if ((pmh->dwFlags & MHDR_INQUEUE) != 0) return MIDIERR_STILLPLAYING;
-    pmh->dwFlags &= ~MHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return winmm_model::unprepareInputHeader(pmh, cbmh);
 }
 
 MMRESULT WINAPI midiInAddBuffer(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
@@ -436,12 +508,9 @@ MMRESULT WINAPI midiInAddBuffer(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
     std::lock_guard<std::mutex> lock(s.mutex_);
     emu::InDevice* d = s.inByHandle(hmi);
     if (d == nullptr) return MMSYSERR_INVALHANDLE;
-    if (!headerUsable(pmh, cbmh)) return MMSYSERR_INVALPARAM;
-    if ((pmh->dwFlags & MHDR_PREPARED) == 0) return MIDIERR_UNPREPARED;
-    if ((pmh->dwFlags & MHDR_INQUEUE) != 0) return MIDIERR_STILLPLAYING;
-    pmh->dwFlags = (pmh->dwFlags & ~MHDR_DONE) | MHDR_INQUEUE;
-    pmh->dwBytesRecorded = 0;
-    d->queue.push_back(pmh);
+    const MMRESULT refused = winmm_model::bufferRefusal(pmh, cbmh);
+    if (refused != MMSYSERR_NOERROR) return refused;
+    winmm_model::queueBuffer(d->queue, pmh);
     return MMSYSERR_NOERROR;
 }
 
@@ -466,12 +535,9 @@ MMRESULT WINAPI midiInReset(HMIDIIN hmi) {
     d->started = false;
     // Every queued buffer comes back, empty, through the callback.
     std::vector<emu::Notice> returned;
-    for (MIDIHDR* header : d->queue) {
-        header->dwBytesRecorded = 0;
-        header->dwFlags = (header->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
+    for (MIDIHDR* header : winmm_model::handBackAll(d->queue)) {
         returned.push_back(s.notice(*d, MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(header), 0));
     }
-    d->queue.clear();
     lock.unlock();
     for (const auto& n : returned) n.send();
     return MMSYSERR_NOERROR;
@@ -498,36 +564,26 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR /*dwCallb
     auto& s = service();
     std::lock_guard<std::mutex> lock(s.mutex_);
     s.log_.push_back("midiOutOpen " + std::to_string(uDeviceID));
-    if (phmo == nullptr) return MMSYSERR_INVALPARAM;
-    if (uDeviceID >= s.out_.size()) return MMSYSERR_BADDEVICEID;
     // Output notices are not emulated; the updater asks for none.
-    if (fdwOpen != CALLBACK_NULL) return MMSYSERR_INVALFLAG;
-    emu::OutDevice& d = s.out_[uDeviceID];
-    if (d.config.openResult != MMSYSERR_NOERROR) return d.config.openResult;
-    if (d.open) return MMSYSERR_ALLOCATED;
-    d.open = true;
-    d.handle = s.nextHandle_++;
-    *phmo = reinterpret_cast<HMIDIOUT>(d.handle);
+    emu::OutDevice* claimed = nullptr;
+    const MMRESULT refused = claimDevice(
+        s.out_, phmo, uDeviceID, winmm_model::callbackType(fdwOpen) == CALLBACK_NULL, claimed);
+    if (refused != MMSYSERR_NOERROR) return refused;
+    *phmo = reinterpret_cast<HMIDIOUT>(claimed->handle);
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR uDeviceID, LPMIDIOUTCAPSA pmoc, UINT cbmoc) {
     auto& s = service();
     std::lock_guard<std::mutex> lock(s.mutex_);
-    if (pmoc == nullptr || cbmoc < sizeof(MIDIOUTCAPSA)) return MMSYSERR_INVALPARAM;
-    if (uDeviceID >= s.out_.size()) return MMSYSERR_BADDEVICEID;
-    std::memset(pmoc, 0, sizeof *pmoc);
-    copyName(s.out_[uDeviceID].config.name, pmoc->szPname);
-    return MMSYSERR_NOERROR;
+    return deviceCaps(s.out_, uDeviceID, pmoc, cbmoc);
 }
 
 MMRESULT WINAPI midiOutPrepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
     auto& s = service();
     std::lock_guard<std::mutex> lock(s.mutex_);
     if (s.outByHandle(hmo) == nullptr) return MMSYSERR_INVALHANDLE;
-    if (!headerUsable(pmh, cbmh)) return MMSYSERR_INVALPARAM;
-    pmh->dwFlags |= MHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return winmm_model::prepareHeader(pmh, cbmh);
 }
 
 MMRESULT WINAPI midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
@@ -535,9 +591,8 @@ MMRESULT WINAPI midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
     std::lock_guard<std::mutex> lock(s.mutex_);
     emu::OutDevice* d = s.outByHandle(hmo);
     if (d == nullptr) return MMSYSERR_INVALHANDLE;
-    if (!headerUsable(pmh, cbmh)) return MMSYSERR_INVALPARAM;
-    if ((pmh->dwFlags & MHDR_PREPARED) == 0) return MIDIERR_UNPREPARED;
-    if ((pmh->dwFlags & MHDR_INQUEUE) != 0) return MIDIERR_STILLPLAYING;
+    const MMRESULT refused = winmm_model::bufferRefusal(pmh, cbmh);
+    if (refused != MMSYSERR_NOERROR) return refused;
     if (d->config.acceptLimit >= 0 && d->accepted >= d->config.acceptLimit) {
         return MMSYSERR_NODRIVER;  // unplugged
     }
@@ -547,8 +602,7 @@ MMRESULT WINAPI midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
     const unsigned index = static_cast<unsigned>(d - s.out_.data());
     s.sent_.push_back(emu::SentMessage{index, bytes});
     pmh->dwFlags = (pmh->dwFlags & ~MHDR_DONE) | MHDR_INQUEUE;
-    d->playing.push_back(
-        emu::Playing{pmh, Clock::now() + d->config.playTime, std::move(bytes), false});
+    d->playing.push_back(emu::Playing{pmh, s.now() + d->config.playTime, std::move(bytes), false});
     s.wake_.notify_all();
     return MMSYSERR_NOERROR;
 }
@@ -561,7 +615,7 @@ MMRESULT WINAPI midiOutUnprepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
     if (pmh == nullptr || cbmh < sizeof(MIDIHDR)) return MMSYSERR_INVALPARAM;
     for (auto& p : d->playing) {
         if (p.header != pmh) continue;
-        if (Clock::now() < p.end) return MIDIERR_STILLPLAYING;
+        if (s.now() < p.end) return MIDIERR_STILLPLAYING;
         p.header = nullptr;
     }
     pmh->dwFlags = (pmh->dwFlags & ~(MHDR_PREPARED | MHDR_INQUEUE)) | MHDR_DONE;
@@ -578,7 +632,7 @@ MMRESULT WINAPI midiOutReset(HMIDIOUT hmo) {
     for (auto& p : d->playing) {
         if (p.handedToPeer) continue;
         p.handedToPeer = true;
-        p.end = Clock::now();
+        p.end = s.now();
     }
     return MMSYSERR_NOERROR;
 }
@@ -590,7 +644,7 @@ MMRESULT WINAPI midiOutClose(HMIDIOUT hmo) {
     emu::OutDevice* d = s.outByHandle(hmo);
     if (d == nullptr) return MMSYSERR_INVALHANDLE;
     for (const auto& p : d->playing) {
-        if (p.header != nullptr && Clock::now() < p.end) return MIDIERR_STILLPLAYING;
+        if (p.header != nullptr && s.now() < p.end) return MIDIERR_STILLPLAYING;
     }
     d->open = false;
     return MMSYSERR_NOERROR;

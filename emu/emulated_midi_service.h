@@ -54,6 +54,12 @@ void sendInputError(unsigned inDevice, Bytes bytes);
 // Waits until every input due so far has been delivered (bounded; false on time-out).
 bool waitForInputDelivered(std::chrono::milliseconds limit = std::chrono::milliseconds(2000));
 
+// Puts the program's pauses and clock, and the service's own timing (input delays, messages
+// playing), on a virtual clock that moves only when the program pauses; each pause returns once
+// everything that has come due is delivered. Turned off, time is real again. Returns false where
+// the program's pauses are the system's own (Windows).
+bool useVirtualTime(bool on);
+
 std::vector<SentMessage> sentMessages();
 // Every service call in order, as "midiInOpen 0", "midiInStart", "midiOutOpen 1"...
 std::vector<std::string> callLog();

@@ -35,7 +35,10 @@ std::shared_ptr<BrevantoDevice> setUpEmulation(const SimOptions& options) {
                [device, lock, answers, inIndex, delay](const Bytes& message) {
                    std::lock_guard<std::mutex> guard(*lock);
                    auto reply = device->receive(message);
-                   if (reply && answers) sendInput(inIndex, *reply, delay);
+                   if (reply && answers) {
+                       const auto late = device->lateMs();
+                       sendInput(inIndex, *reply, late ? std::chrono::milliseconds(*late) : delay);
+                   }
                });
     return device;
 }

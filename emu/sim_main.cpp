@@ -1,36 +1,67 @@
 // talveron-update-sim: one update run in the current directory, the product's own code path,
 // against the emulated MIDI service and an emulated Brevanto device.
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "driver/run_update.h"
 #include "emulated_setup.h"
+#include "win_base.h"
+
+namespace {
+
+bool writeFile(const std::string& path, const std::string& text) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) return false;
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    return std::fclose(file) == 0 && written;
+}
+
+// Refuses an output file that cannot be made before the run, not after it.
+bool canWrite(const std::string& path) {
+    return path.empty() || writeFile(path, "");
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
+    ignoreClosedOutput();
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(emu::kSimUsage, stdout);
+            return 0;
+        }
+    }
     emu::SimOptions options;
     std::string error;
     if (!emu::parseSimOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
         std::fprintf(stderr, "talveron-update-sim: %s\n%s", error.c_str(), emu::kSimUsage);
         return 2;
     }
-    std::FILE* wireLog = nullptr;
-    if (!options.wireLog.empty()) {
-        wireLog = std::fopen(options.wireLog.c_str(), "wb");
-        if (wireLog == nullptr) {
-            std::fprintf(stderr, "talveron-update-sim: cannot write %s\n%s",
-                         options.wireLog.c_str(), emu::kSimUsage);
+    for (const std::string* path : {&options.wireLog, &options.flashed}) {
+        if (!canWrite(*path)) {
+            std::fprintf(stderr, "talveron-update-sim: cannot write %s\n%s", path->c_str(),
+                         emu::kSimUsage);
             return 2;
         }
     }
+    if (options.virtualTime && !emu::useVirtualTime(true)) {
+        std::fprintf(stderr, "talveron-update-sim: no virtual time on this platform\n%s",
+                     emu::kSimUsage);
+        return 2;
+    }
     const auto device = emu::setUpEmulation(options);
     const int status = runUpdate();
-    if (wireLog != nullptr) {
-        const std::string text = emu::wireLogText(emu::sentMessages());
-        std::fwrite(text.data(), 1, text.size(), wireLog);
-        if (std::fclose(wireLog) != 0) {
-            std::fprintf(stderr, "talveron-update-sim: cannot write %s\n", options.wireLog.c_str());
-        }
+    bool written = true;
+    if (!options.wireLog.empty()) {
+        written = writeFile(options.wireLog, emu::wireLogText(emu::sentMessages())) && written;
     }
+    if (!options.flashed.empty()) {
+        std::string image;
+        if (device) image.assign(device->flashed().begin(), device->flashed().end());
+        written = writeFile(options.flashed, image) && written;
+    }
+    if (!written) std::fprintf(stderr, "talveron-update-sim: cannot write the logs\n");
     return status;
 }

@@ -21,7 +21,12 @@ const char* const kSimUsage =
     "  --busy-ms MS          every message keeps playing for MS milliseconds (default 0)\n"
     "  --unplug-after N      the device's Out port fails every message after the first N\n"
     "  --delay-ms MS         the device answers MS milliseconds late (default 0)\n"
-    "  --wire-log FILE       every message an Out device accepted, as hex, one per line\n";
+    "  --late N=MS[/K]       record N answered MS milliseconds after it is complete on its "
+    "first K attempts (repeatable)\n"
+    "  --wire-log FILE       every message an Out device accepted, as hex, one per line\n"
+    "  --flashed FILE        what the device stored, written when the run ends\n"
+    "  --virtual-time yes    pauses, the clock and the device's delays on a virtual clock: "
+    "waits cost no real time\n";
 
 namespace {
 
@@ -60,27 +65,53 @@ std::vector<std::string> splitNames(const std::string& text) {
     return names;
 }
 
-// N=CODE[/K]
-bool parseReply(const std::string& text, DeviceScript& script) {
+// N=VALUE[/K], as --reply and --late take it: the record, what it gets, on how many first attempts.
+struct RecordSetting {
+    int record;
+    std::string value;
+    int attempts = 1;
+};
+
+bool parseRecordSetting(const std::string& text, RecordSetting& setting) {
     const size_t equals = text.find('=');
     if (equals == std::string::npos) return false;
     long record;
     if (!parseNumber(text.substr(0, equals), 1, 65535, record)) return false;
-    std::string rest = text.substr(equals + 1);
-    ScriptedReply reply;
-    const size_t slash = rest.find('/');
+    setting.record = static_cast<int>(record);
+    setting.value = text.substr(equals + 1);
+    const size_t slash = setting.value.find('/');
     if (slash != std::string::npos) {
         long attempts;
-        if (!parseNumber(rest.substr(slash + 1), 1, 255, attempts)) return false;
-        reply.attempts = static_cast<int>(attempts);
-        rest = rest.substr(0, slash);
+        if (!parseNumber(setting.value.substr(slash + 1), 1, 255, attempts)) return false;
+        setting.attempts = static_cast<int>(attempts);
+        setting.value = setting.value.substr(0, slash);
     }
-    if (rest == "none") {
+    return true;
+}
+
+// N=CODE[/K]
+bool parseReply(const std::string& text, DeviceScript& script) {
+    RecordSetting setting;
+    if (!parseRecordSetting(text, setting)) return false;
+    ScriptedReply reply;
+    reply.attempts = setting.attempts;
+    if (setting.value == "none") {
         reply.code = kNoAnswer;
-    } else if (!parseCode(rest, reply.code)) {
+    } else if (!parseCode(setting.value, reply.code)) {
         return false;
     }
-    script.replies[static_cast<int>(record)].push_back(reply);
+    script.replies[setting.record].push_back(reply);
+    return true;
+}
+
+// N=MS[/K]
+bool parseLate(const std::string& text, DeviceScript& script) {
+    RecordSetting setting;
+    long delay;
+    if (!parseRecordSetting(text, setting) ||
+        !parseNumber(setting.value, 0, kMaxMilliseconds, delay))
+        return false;
+    script.late[setting.record] = LateAnswer{static_cast<int>(delay), setting.attempts};
     return true;
 }
 
@@ -115,9 +146,17 @@ bool applyOption(const std::string& name, const std::string& value, SimOptions& 
     } else if (name == "--delay-ms") {
         if (!parseNumber(value, 0, kMaxMilliseconds, number)) return false;
         o.delayMs = static_cast<int>(number);
+    } else if (name == "--late") {
+        return parseLate(value, o.script);
     } else if (name == "--wire-log") {
         if (value.empty()) return false;
         o.wireLog = value;
+    } else if (name == "--flashed") {
+        if (value.empty()) return false;
+        o.flashed = value;
+    } else if (name == "--virtual-time") {
+        if (value != "yes" && value != "no") return false;
+        o.virtualTime = value == "yes";
     } else {
         return false;
     }
@@ -126,21 +165,29 @@ bool applyOption(const std::string& name, const std::string& value, SimOptions& 
 
 }  // namespace
 
+bool takeOption(const std::vector<std::string>& args, size_t& i, std::string& name,
+                std::string& value, std::string& error) {
+    name = args[i];
+    const size_t equals = name.find('=');
+    if (name.rfind("--", 0) == 0 && equals != std::string::npos) {
+        value = name.substr(equals + 1);
+        name = name.substr(0, equals);
+        return true;
+    }
+    if (i + 1 < args.size()) {
+        value = args[++i];
+        return true;
+    }
+    error = "option " + name + " needs a value";
+    return false;
+}
+
 bool parseSimOptions(const std::vector<std::string>& args, SimOptions& options,
                      std::string& error) {
     for (size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
+        std::string name;
         std::string value;
-        const size_t equals = name.find('=');
-        if (name.rfind("--", 0) == 0 && equals != std::string::npos) {
-            value = name.substr(equals + 1);
-            name = name.substr(0, equals);
-        } else if (i + 1 < args.size()) {
-            value = args[++i];
-        } else {
-            error = "option " + name + " needs a value";
-            return false;
-        }
+        if (!takeOption(args, i, name, value, error)) return false;
         if (!applyOption(name, value, options)) {
             error = "bad option: " + name + " " + value;
             return false;

@@ -18,11 +18,18 @@ struct SimOptions {
     long unplugAfter = -1;  // -1: never
     int delayMs = 0;
     std::string wireLog;  // empty: none
+    std::string flashed;  // empty: none
+    bool virtualTime = false;
 };
 
 // Parses the command line (without the program name). On a bad option returns false with a
 // one-line reason in error.
 bool parseSimOptions(const std::vector<std::string>& args, SimOptions& options, std::string& error);
+
+// Takes the option at args[i], as "--name value" or "--name=value", and moves i to its last
+// argument. False, with a one-line reason in error, when the value is missing.
+bool takeOption(const std::vector<std::string>& args, size_t& i, std::string& name,
+                std::string& value, std::string& error);
 
 extern const char* const kSimUsage;
 

@@ -70,6 +70,8 @@ const char* statusName(KitDecodeStatus s) {
             return "ended";
         case KitDecodeStatus::kTooLong:
             return "too long";
+        case KitDecodeStatus::kReadError:
+            return "read error";
     }
     return "invalid";
 }

@@ -1,6 +1,8 @@
 // Base types and the few Win32 calls the updater makes outside MIDI: the real ones on Windows,
-// our own elsewhere (platform/posix).
+// our own elsewhere (platform/posix). Then the few calls that are ours on every platform.
 #pragma once
+
+#include <cstdio>
 
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
@@ -21,6 +23,7 @@ typedef uintptr_t UINT_PTR;
 typedef char* LPSTR;
 typedef const char* LPCSTR;
 typedef void* HANDLE;
+typedef long long LONGLONG;
 
 #define CALLBACK
 #define WINAPI
@@ -46,11 +49,27 @@ struct WIN32_FIND_DATAA {
     CHAR cAlternateFileName[14];
 };
 
+// Only the 64-bit count is used.
+union LARGE_INTEGER {
+    LONGLONG QuadPart;
+};
+
 HANDLE FindFirstFileA(LPCSTR lpFileName, WIN32_FIND_DATAA* lpFindFileData);
 
 BOOL FindClose(HANDLE hFindFile);
 void Sleep(DWORD dwMilliseconds);
+// A monotonic clock: counts since some fixed moment, and the counts in a second.
+BOOL QueryPerformanceCounter(LARGE_INTEGER* lpPerformanceCount);
+BOOL QueryPerformanceFrequency(LARGE_INTEGER* lpFrequency);
 #endif
+
+// Opens a file for reading in binary mode if it is a regular file (or a link to one); anything
+// else (a folder, a pipe, a device) is refused at once, never waited on. nullptr when refused.
+std::FILE* openRegularFile(const char* name);
+
+// Writing to an output that has gone away (a closed pipe) fails quietly instead of ending the
+// process, as on Windows: an update is never cut off part-way with the device half-flashed.
+void ignoreClosedOutput();
 
 // The console's final key press. On Windows this is the command interpreter's "pause";
 // elsewhere platform/posix prints the same prompt and waits for one key.

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -23,6 +24,7 @@
 
 #include "brevanto_device.h"
 #include "emulated_setup.h"
+#include "sequencer_diagnosis.h"
 #include "sim_options.h"
 
 namespace {
@@ -61,15 +63,28 @@ struct Options {
     long exitAfterSeconds = kDefaultExitAfterSeconds;
 };
 
+// The simulator's options that script the device.
+bool isDeviceOption(const std::string& name) {
+    return name == "--identity" || name == "--probes" || name == "--reply" ||
+           name == "--silent-from" || name == "--delay-ms";
+}
+
+bool isOption(const std::string& name) {
+    return isDeviceOption(name) || name == "--port" || name == "--received-log" ||
+           name == "--flashed" || name == "--exit-after" || name == "--raw-midi";
+}
+
+// Options come as "--name value" or "--name=value"; --help asks for the usage.
 bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
     std::vector<std::string> deviceArgs;
-    for (int i = 1; i < argc; ++i) {
-        const std::string name = argv[i];
-        if (i + 1 >= argc) {
-            error = "option " + name + " needs a value";
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string name;
+        std::string value;
+        if (!emu::takeOption(args, i, name, value, error)) {
+            if (!isOption(name)) error = "unknown option: " + name;
             return false;
         }
-        const std::string value = argv[++i];
         if (name == "--port") {
             options.port = value;
         } else if (name == "--received-log") {
@@ -81,12 +96,11 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
         } else if (name == "--exit-after") {
             char* end = nullptr;
             options.exitAfterSeconds = std::strtol(value.c_str(), &end, 10);
-            if (*end != '\0' || options.exitAfterSeconds <= 0) {
+            if (value.empty() || *end != '\0' || options.exitAfterSeconds <= 0) {
                 error = "bad option: " + name + " " + value;
                 return false;
             }
-        } else if (name == "--identity" || name == "--probes" || name == "--reply" ||
-                   name == "--silent-from" || name == "--delay-ms") {
+        } else if (isDeviceOption(name)) {
             deviceArgs.push_back(name);
             deviceArgs.push_back(value);
         } else {
@@ -240,9 +254,20 @@ int run(const Options& options) {
     return finish(options, station);
 }
 
+bool asksForHelp(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (asksForHelp(argc, argv)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     Options options;
     std::string error;
     if (!parseOptions(argc, argv, options, error)) {
@@ -253,11 +278,18 @@ int main(int argc, char** argv) {
     action.sa_handler = onStopSignal;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A raw MIDI device needs no sequencer.
     if (!options.rawMidi.empty()) return runRaw(options);
+    // Without a usable sequencer, say why before RtMidi and ALSA print their own reports.
+    if (midi_backend::probeSequencer() != 0) {
+        midi_backend::reportNoDevice();
+        return 1;
+    }
     try {
         return run(options);
-    } catch (const RtMidiError& e) {
-        // No sequencer: RtMidi has said why on standard error already.
+    } catch (const RtMidiError&) {
+        // No sequencer client could be made: say which of the usual reasons it is.
+        midi_backend::reportNoDevice();
         return 1;
     }
 }

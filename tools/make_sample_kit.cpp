@@ -1,9 +1,8 @@
 // Writes a sample Brevanto kit file: a firmware-like image in valid records, as hex text.
-// Usage: make-sample-kit FILE [IMAGE_BYTES]
+// Usage: make-sample-kit FILE [IMAGE_BYTES]   (exactly that many bytes, 4 to 65535)
 // The content is the same on every run, so transcripts and wire logs can be compared.
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <vector>
 
 namespace {
@@ -12,13 +11,21 @@ constexpr unsigned kDefaultImageBytes = 40960;
 constexpr unsigned kPayloadBytes = 256;  // a flash page per record
 constexpr unsigned kRecordOverhead = 4;  // length field and checksum
 constexpr unsigned kBytesPerLine = 32;
+constexpr unsigned long kMaxImageBytes = 65535;
 
+// Exactly imageBytes bytes: full pages, and where a page would leave less than a whole record
+// behind, a shorter one before the last.
 std::vector<uint8_t> makeImage(unsigned imageBytes) {
     std::vector<uint8_t> image;
     uint32_t state = 0x5EED1234u;
-    while (image.size() + kRecordOverhead + 1 <= imageBytes) {
-        const unsigned room = imageBytes - static_cast<unsigned>(image.size()) - kRecordOverhead;
-        const unsigned payload = room < kPayloadBytes ? room : kPayloadBytes;
+    while (image.size() < imageBytes) {
+        const unsigned remaining = imageBytes - static_cast<unsigned>(image.size());
+        unsigned recordBytes = remaining < kPayloadBytes + kRecordOverhead
+                                   ? remaining
+                                   : kPayloadBytes + kRecordOverhead;
+        const unsigned left = remaining - recordBytes;
+        if (left > 0 && left < kRecordOverhead) recordBytes = remaining - kRecordOverhead;
+        const unsigned payload = recordBytes - kRecordOverhead;
         const unsigned length = payload + 2;
         image.push_back(static_cast<uint8_t>(length >> 8));
         image.push_back(static_cast<uint8_t>(length & 0xFF));
@@ -36,6 +43,20 @@ std::vector<uint8_t> makeImage(unsigned imageBytes) {
     return image;
 }
 
+// Decimal digits only: "10abc" and "0x10" are refused, "010" is ten.
+bool parseSize(const char* text, unsigned long& size) {
+    if (*text == '\0') return false;
+    unsigned long value = 0;
+    for (const char* c = text; *c != '\0'; ++c) {
+        if (*c < '0' || *c > '9') return false;
+        value = value * 10 + static_cast<unsigned long>(*c - '0');
+        if (value > kMaxImageBytes) return false;
+    }
+    if (value < kRecordOverhead) return false;
+    size = value;
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -43,10 +64,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: make-sample-kit FILE [IMAGE_BYTES]\n");
         return 2;
     }
-    const unsigned long imageBytes =
-        argc == 3 ? std::strtoul(argv[2], nullptr, 0) : kDefaultImageBytes;
-    if (imageBytes < kRecordOverhead || imageBytes > 65535) {
-        std::fprintf(stderr, "make-sample-kit: IMAGE_BYTES must be 4 to 65535\n");
+    unsigned long imageBytes = kDefaultImageBytes;
+    if (argc == 3 && !parseSize(argv[2], imageBytes)) {
+        std::fprintf(stderr, "make-sample-kit: IMAGE_BYTES must be a decimal number, 4 to 65535\n");
         return 2;
     }
     const std::vector<uint8_t> image = makeImage(static_cast<unsigned>(imageBytes));

@@ -24,12 +24,13 @@ emit() {
     echo "@@@ END $1"
 }
 
-# One update run in the kit's directory; the device (if any) is already listening.
+# One update run in the kit's directory, as root or as the user given; the device (if any) is
+# already listening.
 run_updater() {
-    local name=$1
+    local name=$1 user=${2:-root}
     local start=$(uptime_cs)
-    (cd /kit && timeout 240 /opt/talveron/talveron-update </dev/null \
-        >/tmp/$name.out 2>/tmp/$name.err)
+    (cd /kit && timeout 240 su -s /bin/sh "$user" -c 'exec /opt/talveron/talveron-update' \
+        </dev/null >/tmp/$name.out 2>/tmp/$name.err)
     echo "@@@ TIME $name $(elapsed $start)"
     emit "$name.out" /tmp/$name.out
     emit "$name.err" /tmp/$name.err
@@ -66,6 +67,10 @@ echo "@@@ BOOTED $(elapsed 0)"
 
 # Before the sequencer is loaded: no /dev/snd/seq, so no devices and not a word on stderr.
 run_updater no-sequencer
+# The device player too says why it cannot play.
+/opt/talveron/brevanto-device --exit-after 1 >/dev/null 2>/tmp/device-no-sequencer.err
+echo "@@@ STATUS device-no-sequencer $?"
+emit device-no-sequencer.err /tmp/device-no-sequencer.err
 
 for module in $(cat /lib/modules/order); do
     insmod /lib/modules/$module.ko || echo "@@@ NOTE insmod $module failed"
@@ -75,6 +80,12 @@ emit clients /proc/asound/seq/clients
 
 # Only the kernel's "Midi Through" client: still no device.
 run_updater no-device
+
+# A user without access: first to the node as the bare kernel makes it (its owner only), then as
+# udev makes it on a desktop (the group audio too).
+run_updater owner-only nobody
+chgrp 29 /dev/snd/seq && chmod 660 /dev/snd/seq || echo "@@@ NOTE cannot give /dev/snd/seq its group"
+run_updater no-permission nobody
 
 for case in $(cat /kit/cases); do
     start_device $case $(cat /kit/$case.options)

@@ -1,8 +1,8 @@
 // FindFirstFileA for systems without it, as far as the updater uses it: a pattern of the current
 // directory with '*' and '?' wildcards, matched ignoring ASCII case like the Windows file system
 // does. Where several names match, the first is the least one compared byte by byte with ASCII
-// case ignored (then byte by byte as is): close to how NTFS lists a folder, and the same on every
-// run, which directory order on Linux is not.
+// letters folded to upper case (then byte by byte as is): close to how NTFS lists a folder, and the
+// same on every run, which directory order on Linux is not.
 #include <dirent.h>
 
 #include <cstring>
@@ -13,6 +13,10 @@ namespace {
 
 char asciiLower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+char asciiUpper(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
 bool wildcardMatches(const char* pattern, const char* name) {
@@ -30,8 +34,9 @@ bool wildcardMatches(const char* pattern, const char* name) {
 
 int compareListingOrder(const char* a, const char* b) {
     for (size_t i = 0;; ++i) {
-        const unsigned char la = static_cast<unsigned char>(asciiLower(a[i]));
-        const unsigned char lb = static_cast<unsigned char>(asciiLower(b[i]));
+        // Folded to upper case as NTFS does, which puts '_' after the letters, not before.
+        const unsigned char la = static_cast<unsigned char>(asciiUpper(a[i]));
+        const unsigned char lb = static_cast<unsigned char>(asciiUpper(b[i]));
         if (la != lb) return la < lb ? -1 : 1;
         if (la == '\0') break;
     }

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 
+#include "time_source.h"
 #include "win_base.h"
 
 namespace {
@@ -16,6 +17,10 @@ thread_local bool slackSet = false;
 
 // Sleeps at least the given time, resuming after signals as Windows' Sleep does.
 void Sleep(DWORD dwMilliseconds) {
+    if (const TimeSource* source = currentTimeSource()) {
+        source->sleep(dwMilliseconds);
+        return;
+    }
     if (!slackSet) {
         // Without it the pauses are only a little longer: the result does not matter.
         prctl(PR_SET_TIMERSLACK, kTimerSlackNs, 0, 0, 0);

@@ -1,57 +1,26 @@
 #include "input_device.h"
 
-#include <algorithm>
-#include <cstring>
-
 namespace midi_backend {
-
-namespace {
-
-constexpr uint8_t kSysExStart = 0xF0;
-constexpr size_t kShortMessageMax = 3;
-
-bool headerUsable(const MIDIHDR* header, UINT headerSize) {
-    return header != nullptr && headerSize >= sizeof(MIDIHDR) && header->lpData != nullptr &&
-           header->dwBufferLength > 0;
-}
-
-// A short message travels packed in one parameter, status byte lowest.
-DWORD_PTR packShortMessage(const uint8_t* bytes, size_t count) {
-    DWORD packed = 0;
-    for (size_t i = 0; i < count && i < kShortMessageMax; ++i)
-        packed |= static_cast<DWORD>(bytes[i]) << (8 * i);
-    return packed;
-}
-
-}  // namespace
 
 InputDevice::InputDevice(MidiInCallback callback, DWORD_PTR instance)
     : callback_(callback), instance_(instance) {}
 
 MMRESULT InputDevice::prepareHeader(MIDIHDR* header, UINT headerSize) {
-    if (!headerUsable(header, headerSize)) return MMSYSERR_INVALPARAM;
     std::lock_guard<std::mutex> lock(stateMutex_);
-    header->dwFlags |= MHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return winmm_model::prepareHeader(header, headerSize);
 }
 
 MMRESULT InputDevice::unprepareHeader(MIDIHDR* header, UINT headerSize) {
-    if (header == nullptr || headerSize < sizeof(MIDIHDR)) return MMSYSERR_INVALPARAM;
     std::lock_guard<std::mutex> lock(stateMutex_);
-    if (header->dwFlags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
-    header->dwFlags &= ~MHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return winmm_model::unprepareInputHeader(header, headerSize);
 }
 
 MMRESULT InputDevice::addBuffer(MIDIHDR* header, UINT headerSize) {
-    if (!headerUsable(header, headerSize)) return MMSYSERR_INVALPARAM;
     std::lock_guard<std::mutex> lock(stateMutex_);
-    if (!(header->dwFlags & MHDR_PREPARED)) return MIDIERR_UNPREPARED;
-    if (header->dwFlags & MHDR_INQUEUE) return MIDIERR_STILLPLAYING;
+    const MMRESULT refused = winmm_model::bufferRefusal(header, headerSize);
+    if (refused != MMSYSERR_NOERROR) return refused;
     if (closing_) return MMSYSERR_INVALHANDLE;
-    header->dwFlags = (header->dwFlags & ~MHDR_DONE) | MHDR_INQUEUE;
-    header->dwBytesRecorded = 0;
-    queue_.push_back(header);
+    winmm_model::queueBuffer(queue_, header);
     return MMSYSERR_NOERROR;
 }
 
@@ -71,11 +40,8 @@ MMRESULT InputDevice::reset() {
         std::lock_guard<std::mutex> lock(stateMutex_);
         started_ = false;
         const DWORD now = millisecondsSinceStart();
-        for (MIDIHDR* header : queue_) {
-            header->dwFlags = (header->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
+        for (MIDIHDR* header : winmm_model::handBackAll(queue_))
             notices.push_back({MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(header), now});
-        }
-        queue_.clear();
     }
     notifyAll(notices);
     return MMSYSERR_NOERROR;
@@ -99,23 +65,12 @@ void InputDevice::deliver(const uint8_t* bytes, size_t count) {
         std::lock_guard<std::mutex> lock(stateMutex_);
         if (!started_ || closing_) return;
         const DWORD now = millisecondsSinceStart();
-        if (bytes[0] != kSysExStart) {
-            notices.push_back({MIM_DATA, packShortMessage(bytes, count), now});
+        if (!winmm_model::isSystemExclusive(bytes, count)) {
+            notices.push_back({MIM_DATA, winmm_model::packShortMessage(bytes, count), now});
         } else {
-            // A message longer than the buffer fills it, and the rest goes on in the next queued
-            // buffer; what finds no buffer is lost, as on a port nobody listens to.
             size_t offset = 0;
-            while (offset < count && !queue_.empty()) {
-                MIDIHDR* header = queue_.front();
-                const size_t room = header->dwBufferLength - header->dwBytesRecorded;
-                const size_t part = std::min(room, count - offset);
-                std::memcpy(header->lpData + header->dwBytesRecorded, bytes + offset, part);
-                header->dwBytesRecorded += static_cast<DWORD>(part);
-                offset += part;
-                queue_.pop_front();
-                header->dwFlags = (header->dwFlags & ~MHDR_INQUEUE) | MHDR_DONE;
+            while (MIDIHDR* header = winmm_model::fillNextBuffer(queue_, bytes, count, offset))
                 notices.push_back({MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(header), now});
-            }
         }
     }
     notifyAll(notices);

@@ -5,11 +5,11 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <mutex>
 #include <vector>
 
 #include "midi_api.h"
+#include "winmm_model/winmm_model.h"
 
 namespace midi_backend {
 
@@ -61,7 +61,7 @@ class InputDevice {
     // program one at a time and in order. Recursive: the callback may reset its own device.
     std::recursive_mutex callbackMutex_;
     std::mutex stateMutex_;
-    std::deque<MIDIHDR*> queue_;
+    winmm_model::BufferQueue queue_;
     bool started_ = false;
     bool closing_ = false;
     std::chrono::steady_clock::time_point startTime_;

@@ -1,6 +1,5 @@
 // The multimedia MIDI calls over the system's sequencer ports: devices are the listed ports, an
 // open device keeps the program's buffers and callback in an InputDevice or OutputDevice.
-#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -10,6 +9,7 @@
 #include "midi_api.h"
 #include "output_device.h"
 #include "port_system.h"
+#include "winmm_model/winmm_model.h"
 
 using midi_backend::DevicePort;
 using midi_backend::InputDevice;
@@ -21,7 +21,6 @@ using midi_backend::portSystem;
 
 namespace {
 
-constexpr DWORD kCallbackTypeMask = 0x00070000u;
 constexpr WORD kManufacturerUnknown = 0xFFFF;  // no maker or product id is known for a port
 constexpr WORD kProductUnknown = 0xFFFF;
 constexpr MMVERSION kDriverVersion = 0x0100;
@@ -65,24 +64,38 @@ std::shared_ptr<OpenOutput> findOutput(HMIDIOUT handle) {
     return found == r.outputs.end() ? nullptr : found->second;
 }
 
-bool inputDevice(UINT_PTR index, DevicePort& device) {
-    const auto devices = midi_backend::devicePorts(portSystem().inputPortNames());
+// The device of that number among the ports of one direction.
+bool listedDevice(const std::vector<std::string>& portNames, UINT_PTR index, DevicePort& device) {
+    const auto devices = midi_backend::devicePorts(portNames);
     if (index >= devices.size()) return false;
     device = devices[index];
     return true;
+}
+
+bool inputDevice(UINT_PTR index, DevicePort& device) {
+    return listedDevice(portSystem().inputPortNames(), index, device);
 }
 
 bool outputDevice(UINT_PTR index, DevicePort& device) {
-    const auto devices = midi_backend::devicePorts(portSystem().outputPortNames());
-    if (index >= devices.size()) return false;
-    device = devices[index];
-    return true;
+    return listedDevice(portSystem().outputPortNames(), index, device);
 }
 
-// The caps structure may be given shorter than ours: only as much as fits is written.
+// The caps both directions share: the port's name, and no maker or product known.
 template <typename Caps>
-void copyCaps(const Caps& caps, void* out, UINT outSize) {
-    std::memcpy(out, &caps, outSize < sizeof caps ? outSize : sizeof caps);
+Caps deviceCaps(const DevicePort& port) {
+    Caps caps{};
+    caps.wMid = kManufacturerUnknown;
+    caps.wPid = kProductUnknown;
+    caps.vDriverVersion = kDriverVersion;
+    midi_backend::copyProductName(port.name, caps.szPname);
+    return caps;
+}
+
+// Opening device 0 fails only when there is no device at all: the run ends without one, so the
+// port system says why, once, on standard error.
+MMRESULT noSuchDevice(UINT index) {
+    if (index == 0) portSystem().reportNoDevice();
+    return MMSYSERR_BADDEVICEID;
 }
 
 }  // namespace
@@ -93,13 +106,7 @@ MMRESULT WINAPI midiInGetDevCapsA(UINT_PTR uDeviceID, LPMIDIINCAPSA pmic, UINT c
     if (pmic == nullptr) return MMSYSERR_INVALPARAM;
     DevicePort port;
     if (!inputDevice(uDeviceID, port)) return MMSYSERR_BADDEVICEID;
-    MIDIINCAPSA caps{};
-    caps.wMid = kManufacturerUnknown;
-    caps.wPid = kProductUnknown;
-    caps.vDriverVersion = kDriverVersion;
-    midi_backend::copyProductName(port.name, caps.szPname);
-    copyCaps(caps, pmic, cbmic);
-    return MMSYSERR_NOERROR;
+    return winmm_model::copyCaps(deviceCaps<MIDIINCAPSA>(port), pmic, cbmic);
 } catch (...) {
     return MMSYSERR_NOMEM;
 }
@@ -108,15 +115,10 @@ MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR uDeviceID, LPMIDIOUTCAPSA pmoc, UINT
     if (pmoc == nullptr) return MMSYSERR_INVALPARAM;
     DevicePort port;
     if (!outputDevice(uDeviceID, port)) return MMSYSERR_BADDEVICEID;
-    MIDIOUTCAPSA caps{};
-    caps.wMid = kManufacturerUnknown;
-    caps.wPid = kProductUnknown;
-    caps.vDriverVersion = kDriverVersion;
-    midi_backend::copyProductName(port.name, caps.szPname);
+    MIDIOUTCAPSA caps = deviceCaps<MIDIOUTCAPSA>(port);
     caps.wTechnology = kTechnologyMidiPort;
     caps.wChannelMask = kAllChannels;
-    copyCaps(caps, pmoc, cbmoc);
-    return MMSYSERR_NOERROR;
+    return winmm_model::copyCaps(caps, pmoc, cbmoc);
 } catch (...) {
     return MMSYSERR_NOMEM;
 }
@@ -124,11 +126,11 @@ MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR uDeviceID, LPMIDIOUTCAPSA pmoc, UINT
 MMRESULT WINAPI midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback,
                            DWORD_PTR dwInstance, DWORD fdwOpen) try {
     if (phmi == nullptr) return MMSYSERR_INVALPARAM;
-    const DWORD callbackType = fdwOpen & kCallbackTypeMask;
+    const DWORD callbackType = winmm_model::callbackType(fdwOpen);
     if (callbackType != CALLBACK_NULL && callbackType != CALLBACK_FUNCTION)
         return MMSYSERR_INVALFLAG;
     DevicePort port;
-    if (!inputDevice(uDeviceID, port)) return MMSYSERR_BADDEVICEID;
+    if (!inputDevice(uDeviceID, port)) return noSuchDevice(uDeviceID);
 
     auto open = std::make_shared<OpenInput>();
     const MidiInCallback callback =
@@ -200,9 +202,9 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR /*dwCallb
                             DWORD_PTR /*dwInstance*/, DWORD fdwOpen) try {
     if (phmo == nullptr) return MMSYSERR_INVALPARAM;
     // Sends complete before they return, so there is nothing to notify: only "no callback".
-    if ((fdwOpen & kCallbackTypeMask) != CALLBACK_NULL) return MMSYSERR_INVALFLAG;
+    if (winmm_model::callbackType(fdwOpen) != CALLBACK_NULL) return MMSYSERR_INVALFLAG;
     DevicePort port;
-    if (!outputDevice(uDeviceID, port)) return MMSYSERR_BADDEVICEID;
+    if (!outputDevice(uDeviceID, port)) return noSuchDevice(uDeviceID);
 
     auto open = std::make_shared<OpenOutput>();
     open->link = portSystem().openOutput(port.portNumber, port.name);

@@ -7,11 +7,8 @@ namespace midi_backend {
 OutputDevice::OutputDevice(MessageSender sender) : sender_(std::move(sender)) {}
 
 MMRESULT OutputDevice::prepareHeader(MIDIHDR* header, UINT headerSize) {
-    if (header == nullptr || headerSize < sizeof(MIDIHDR) || header->lpData == nullptr)
-        return MMSYSERR_INVALPARAM;
     std::lock_guard<std::mutex> lock(mutex_);
-    header->dwFlags |= MHDR_PREPARED;
-    return MMSYSERR_NOERROR;
+    return winmm_model::prepareHeader(header, headerSize);
 }
 
 MMRESULT OutputDevice::unprepareHeader(MIDIHDR* header, UINT headerSize) {
@@ -23,11 +20,9 @@ MMRESULT OutputDevice::unprepareHeader(MIDIHDR* header, UINT headerSize) {
 }
 
 MMRESULT OutputDevice::longMsg(MIDIHDR* header, UINT headerSize) {
-    if (header == nullptr || headerSize < sizeof(MIDIHDR) || header->lpData == nullptr)
-        return MMSYSERR_INVALPARAM;
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!(header->dwFlags & MHDR_PREPARED)) return MIDIERR_UNPREPARED;
-    if (header->dwBufferLength == 0) return MMSYSERR_INVALPARAM;
+    const MMRESULT refused = winmm_model::bufferRefusal(header, headerSize);
+    if (refused != MMSYSERR_NOERROR) return refused;
     header->dwFlags &= ~MHDR_DONE;
     const bool sent =
         sender_(reinterpret_cast<const uint8_t*>(header->lpData), header->dwBufferLength);

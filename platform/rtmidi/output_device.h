@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "midi_api.h"
+#include "winmm_model/winmm_model.h"
 
 namespace midi_backend {
 

@@ -39,6 +39,8 @@ class PortSystem {
                                                      MessageSink sink) = 0;
     virtual std::unique_ptr<OutputPortLink> openOutput(unsigned portNumber,
                                                        const std::string& name) = 0;
+    // Called when the first device cannot be opened because there is none.
+    virtual void reportNoDevice() {}
 };
 
 // The port system the service uses, defined by the one linked in.

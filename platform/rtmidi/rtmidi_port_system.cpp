@@ -9,6 +9,7 @@
 #include "alsa_output_link.h"
 #include "device_list.h"
 #include "port_system.h"
+#include "sequencer_diagnosis.h"
 
 namespace midi_backend {
 
@@ -118,6 +119,8 @@ class RtMidiPortSystem : public PortSystem {
         if (!sequencerAddress(name, client, port)) return nullptr;
         return openAlsaOutput(client, port);
     }
+
+    void reportNoDevice() override { midi_backend::reportNoDevice(); }
 
   private:
     std::mutex mutex_;

@@ -3,9 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "image/find_kit_file.h"
 #include "image/image_buffer.h"
-
-constexpr size_t kKitFileNameSize = 100;  // 99 characters and the terminator
 
 // Everything one update run owns, from the banner to the key press.
 struct RunState {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "common/console_text.h"
 #include "driver/open_midi_ports.h"
 #include "driver/run_state.h"
 #include "image/find_kit_file.h"
@@ -15,19 +16,19 @@
 
 namespace {
 
-constexpr const char* kBanner = "TALVERON Update V0.5 -> TALVERON Brevanto System\n";
-
-// Stages 1 to 3 need no MIDI port: a run that stops here never touches one.
+// Finding, loading and checking the image need no MIDI port: a run that stops here never touches
+// one.
 bool imageStagesPass(RunState& run) {
-    return findKitFile(run) == StageResult::kContinue && loadImage(run) == StageResult::kContinue &&
-           validateImage(run) == StageResult::kContinue;
+    return findKitFile(run.kitFileName, run.identityCode) == StageResult::kContinue &&
+           loadImage(run.kitFileName, run.image) == StageResult::kContinue &&
+           validateImage(run.image) == StageResult::kContinue;
 }
 
-// Stages 4 to 6; the caller closes the ports however these end.
-void deviceStages(RunState& run) {
+// Opening the ports, the handshake and the transfer; the caller closes the ports however these end.
+void deviceStages(const RunState& run) {
     if (openMidiPorts() == StageResult::kStop) return;
-    if (handshake(run) == StageResult::kStop) return;
-    transferImage(run);
+    if (handshake(run.identityCode) == StageResult::kStop) return;
+    transferImage(run.image);
 }
 
 }  // namespace
@@ -38,7 +39,7 @@ int runUpdate() {
     static RunState run;
     resetRunState(run);
 
-    std::printf("%s", kBanner);
+    printText(ConsoleText::kBanner);
     if (imageStagesPass(run)) {
         deviceStages(run);
         closeMidiIn();

@@ -137,6 +137,9 @@ KitDecodeStatus decodeKitFile(std::FILE* file, ImageBuffer& image) {
            (got = std::fread(block, 1, sizeof block, file)) > 0) {
         kitDecoderFeed(decoder, image, block, got);
     }
-    // A read error ends the text like the end of the file does.
+    // Text cut off by a read error could still decode and pass the checksums as a shorter image.
+    if (decoder.status == KitDecodeStatus::kMore && std::ferror(file)) {
+        return KitDecodeStatus::kReadError;
+    }
     return kitDecoderFinish(decoder, image);
 }

@@ -10,9 +10,10 @@
 // that can start no number ends the text silently, so "+", "-" and ":" end it, and "0x12" gives
 // 00 and ends at the "x".
 enum class KitDecodeStatus {
-    kMore,     // the text may go on
-    kEnded,    // a character that starts no number was met; the rest is ignored
-    kTooLong,  // more numbers than a 16-bit count describes
+    kMore,       // the text may go on
+    kEnded,      // a character that starts no number was met; the rest is ignored
+    kTooLong,    // more numbers than a 16-bit count describes
+    kReadError,  // the file could not be read to its end
 };
 
 // Decoding state carried from one block of text to the next.
@@ -31,5 +32,5 @@ KitDecodeStatus kitDecoderFeed(KitDecoder& decoder, ImageBuffer& image, const ch
 // The end of the text completes a number of one digit.
 KitDecodeStatus kitDecoderFinish(KitDecoder& decoder, ImageBuffer& image);
 
-// Decodes a whole open file; returns kEnded or kTooLong.
+// Decodes a whole open file; returns kEnded, kTooLong or kReadError.
 KitDecodeStatus decodeKitFile(std::FILE* file, ImageBuffer& image);

@@ -1,10 +1,9 @@
 #include "image/find_kit_file.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "common/ascii_prefix.h"
-#include "image/image_messages.h"
+#include "common/console_text.h"
 #include "win_base.h"
 
 namespace {
@@ -13,31 +12,31 @@ constexpr size_t kFamilyPrefixLength = 8;
 
 }  // namespace
 
-StageResult findKitFile(RunState& run) {
+StageResult findKitFile(char (&kitFileName)[kKitFileNameSize], uint8_t& identityCode) {
     WIN32_FIND_DATAA entry;
     HANDLE search = FindFirstFileA(kKitFilePattern, &entry);
     if (search == INVALID_HANDLE_VALUE) {
-        std::printf(kMsgFileNotFound, kKitFilePattern);
+        printText(ConsoleText::kFileNotFound, kKitFilePattern);
         return StageResult::kStop;
     }
     // Only the first entry counts; the search handle has nothing more to give us.
     FindClose(search);
 
-    // A name that does not fit the run's buffer is treated as absent rather than cut: a cut
+    // A name that does not fit the name's buffer is treated as absent rather than cut: a cut
     // name would open some other file, or none.
     const size_t nameLength = strnlen(entry.cFileName, sizeof entry.cFileName);
-    if (nameLength >= sizeof run.kitFileName) {
-        std::printf(kMsgFileNotFound, kKitFilePattern);
+    if (nameLength >= sizeof kitFileName) {
+        printText(ConsoleText::kFileNotFound, kKitFilePattern);
         return StageResult::kStop;
     }
-    std::memcpy(run.kitFileName, entry.cFileName, nameLength);
-    run.kitFileName[nameLength] = '\0';
+    std::memcpy(kitFileName, entry.cFileName, nameLength);
+    kitFileName[nameLength] = '\0';
 
-    if (!asciiPrefixMatches(run.kitFileName, kBrevantoPrefix, kFamilyPrefixLength)) {
-        run.identityCode = 0;
-        std::printf("%s", kMsgFamilyNotFound);
+    if (!asciiPrefixMatches(kitFileName, kBrevantoPrefix, kFamilyPrefixLength)) {
+        identityCode = 0;
+        printText(ConsoleText::kFamilyNotFound);
         return StageResult::kStop;
     }
-    run.identityCode = kBrevantoIdentityCode;
+    identityCode = kBrevantoIdentityCode;
     return StageResult::kContinue;
 }

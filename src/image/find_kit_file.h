@@ -1,14 +1,15 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "common/stage_result.h"
-#include "driver/run_state.h"
 
 constexpr const char* kKitFilePattern = "*.kit";
 constexpr const char* kBrevantoPrefix = "Brevanto";
 constexpr uint8_t kBrevantoIdentityCode = 0x33;
+constexpr size_t kKitFileNameSize = 100;  // 99 characters and the terminator
 
-// Stage 1: takes the first entry the file search yields for "*.kit" and, from its name's family
-// prefix, the identity code the device must report.
-StageResult findKitFile(RunState& run);
+// The run's first stage: takes the first entry the file search yields for "*.kit" and, from its
+// name's family prefix, the identity code the device must report.
+StageResult findKitFile(char (&kitFileName)[kKitFileNameSize], uint8_t& identityCode);

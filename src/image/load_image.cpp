@@ -2,23 +2,26 @@
 
 #include <cstdio>
 
+#include "common/console_text.h"
 #include "image/decode_kit_text.h"
-#include "image/image_messages.h"
+#include "win_base.h"
 
-StageResult loadImage(RunState& run) {
-    // Binary mode: line ends are whitespace to the decoder whatever the platform writes.
-    std::FILE* file = std::fopen(run.kitFileName, "rb");
+StageResult loadImage(const char* kitFileName, ImageBuffer& image) {
+    // Binary mode: line ends are whitespace to the decoder whatever the platform writes. Only a
+    // regular file: a folder or a pipe of that name is no kit, and a pipe would never end.
+    std::FILE* file = openRegularFile(kitFileName);
     if (file == nullptr) {
-        std::printf(kMsgFileNotFound, run.kitFileName);
+        printText(ConsoleText::kFileNotFound, kitFileName);
         return StageResult::kStop;
     }
-    std::printf(kMsgFileOpen, run.kitFileName);
-    const KitDecodeStatus status = decodeKitFile(file, run.image);
+    printText(ConsoleText::kFileOpen, kitFileName);
+    const KitDecodeStatus status = decodeKitFile(file, image);
     // Opened read-only: nothing is lost if the close fails.
     std::fclose(file);
-    if (status == KitDecodeStatus::kTooLong) {
-        // More bytes than the 16-bit count holds; a shortened image must never reach a device.
-        std::printf("%s", kMsgUpgradeFileError);
+    if (status == KitDecodeStatus::kTooLong || status == KitDecodeStatus::kReadError) {
+        // More bytes than the 16-bit count holds, or a file that could not be read to its end: a
+        // shortened image must never reach a device.
+        printText(ConsoleText::kUpgradeFileError);
         return StageResult::kStop;
     }
     return StageResult::kContinue;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "common/stage_result.h"
-#include "driver/run_state.h"
+#include "image/image_buffer.h"
 
-// Stage 2: opens the kit file and decodes its hexadecimal text into the run's image.
-StageResult loadImage(RunState& run);
+// Opens the kit file and decodes its hexadecimal text into the image.
+StageResult loadImage(const char* kitFileName, ImageBuffer& image);

@@ -1,8 +1,6 @@
 #include "image/validate_image.h"
 
-#include <cstdio>
-
-#include "image/image_messages.h"
+#include "common/console_text.h"
 #include "image/record.h"
 
 namespace {
@@ -48,9 +46,9 @@ bool imageIsValid(const ImageBuffer& image) {
     return true;
 }
 
-StageResult validateImage(RunState& run) {
-    if (!imageIsValid(run.image)) {
-        std::printf("%s", kMsgUpgradeFileError);
+StageResult validateImage(const ImageBuffer& image) {
+    if (!imageIsValid(image)) {
+        printText(ConsoleText::kUpgradeFileError);
         return StageResult::kStop;
     }
     return StageResult::kContinue;

@@ -4,15 +4,15 @@
 
 namespace {
 
-char hexDigit(uint8_t v) {
-    return static_cast<char>(v <= 9 ? '0' + v : 'A' + (v - 10));
+char hexDigit(uint8_t nibble) {
+    return static_cast<char>(nibble <= 9 ? '0' + nibble : 'A' + (nibble - 10));
 }
 
 }  // namespace
 
-void hexEncodeByte(uint8_t b, char* out) {
-    out[0] = hexDigit(static_cast<uint8_t>(b >> 4));
-    out[1] = hexDigit(static_cast<uint8_t>(b & 0x0F));
+void hexEncodeByte(uint8_t byte, char* out) {
+    out[0] = hexDigit(static_cast<uint8_t>(byte >> 4));
+    out[1] = hexDigit(static_cast<uint8_t>(byte & 0x0F));
 }
 
 namespace {

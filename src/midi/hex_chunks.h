@@ -9,8 +9,8 @@
 constexpr uint16_t kFullChunkBytes = 23;
 constexpr DWORD kChunkPauseMs = 1;
 
-// Writes the two characters of b, high nibble first, to out[0] and out[1].
-void hexEncodeByte(uint8_t b, char* out);
+// Writes the two characters of byte, high nibble first, to out[0] and out[1].
+void hexEncodeByte(uint8_t byte, char* out);
 
 // Sends the recordBytes bytes at record as consecutive hex chunks. Returns 0, or the failure of
 // the first full chunk that could not be sent. The last short chunk's result is not examined: its

@@ -1,10 +1,9 @@
 #include "midi/midi_in.h"
 
-#include <cstdio>
 #include <cstring>
 
+#include "common/console_text.h"
 #include "midi/device_name_filter.h"
-#include "midi/midi_device_line.h"
 #include "midi/midi_port.h"
 
 namespace {
@@ -44,7 +43,7 @@ MMRESULT openMidiIn(UINT startIndex) {
         // A device whose caps cannot be read has an empty name, which the filter lets through.
         midiInGetDevCapsA(index, &caps, sizeof caps);
         caps.szPname[sizeof caps.szPname - 1] = '\0';
-        std::printf("%s", kMsgMidiInDevice);
+        printText(ConsoleText::kMidiInDevice);
 
         result = armReception();
         if (!isSystemMidiDevice(caps.szPname)) {
@@ -99,4 +98,8 @@ int16_t replyCountNow() {
 uint8_t takeReplyCode() {
     midiPort.replyCount.store(0);
     return midiPort.replyCode.load();
+}
+
+int16_t discardReply() {
+    return midiPort.replyCount.exchange(0);
 }

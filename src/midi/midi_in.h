@@ -18,7 +18,8 @@ int closeMidiIn();
 void CALLBACK onMidiInput(HMIDIIN handle, UINT message, DWORD_PTR instance, DWORD_PTR param1,
                           DWORD_PTR param2);
 
-// Reply slot, as the protocol uses it: the count as last published, and taking a reply (count set
-// to 0) to read its code.
+// Reply slot, as the protocol uses it: the count as last published, taking a reply (count set to
+// 0) to read its code, and discarding whatever the slot holds (returns the count it held).
 int16_t replyCountNow();
 uint8_t takeReplyCode();
+int16_t discardReply();

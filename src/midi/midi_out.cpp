@@ -1,10 +1,9 @@
 #include "midi/midi_out.h"
 
-#include <cstdio>
 #include <cstring>
 
+#include "common/console_text.h"
 #include "midi/device_name_filter.h"
-#include "midi/midi_device_line.h"
 #include "midi/midi_port.h"
 
 namespace {
@@ -26,7 +25,7 @@ MMRESULT openMidiOut(UINT startIndex) {
         std::memset(&caps, 0, sizeof caps);
         midiOutGetDevCapsA(index, &caps, sizeof caps);
         caps.szPname[sizeof caps.szPname - 1] = '\0';
-        std::printf("%s", kMsgMidiOutDevice);
+        printText(ConsoleText::kMidiOutDevice);
 
         midiPort.outOpen = 1;
         if (!isSystemMidiDevice(caps.szPname)) {
@@ -46,21 +45,21 @@ int closeMidiOut() {
     return 1;
 }
 
-MMRESULT sendSysEx(const uint8_t* payload, uint16_t n) {
-    if (n == 0 || n > kMaxSysExPayload) {
+MMRESULT sendSysEx(const uint8_t* payload, uint16_t payloadBytes) {
+    if (payloadBytes == 0 || payloadBytes > kMaxSysExPayload) {
         return MMSYSERR_INVALPARAM;
     }
     // Static, not on the stack: if the driver never lets go of a message, it can still read
     // this buffer after we have given up on it.
     static uint8_t message[kMaxSysExPayload + 2];
     message[0] = kSysExStart;
-    std::memcpy(message + 1, payload, n);
-    message[n + 1] = kSysExEnd;
+    std::memcpy(message + 1, payload, payloadBytes);
+    message[payloadBytes + 1] = kSysExEnd;
 
     MIDIHDR& header = midiPort.outputHeader;
     std::memset(&header, 0, sizeof header);
     header.lpData = reinterpret_cast<LPSTR>(message);
-    header.dwBufferLength = static_cast<DWORD>(n + 2);
+    header.dwBufferLength = static_cast<DWORD>(payloadBytes + 2);
     header.dwFlags = 0;
     MMRESULT result = midiOutPrepareHeader(midiPort.outHandle, &header, sizeof header);
     if (result != MMSYSERR_NOERROR) {

@@ -20,7 +20,7 @@ MMRESULT openMidiOut(UINT startIndex);
 // Returns 1 if the port was open and has been closed, 0 if there was nothing to close.
 int closeMidiOut();
 
-// Sends F0, the n payload bytes unchanged, F7 as one System Exclusive message on the open output
+// Sends F0, the payload bytes unchanged, F7 as one System Exclusive message on the open output
 // port, and returns once it has played out. Returns the platform result, 0 on success; a payload
 // of 0 or more than 46 bytes is refused with MMSYSERR_INVALPARAM.
-MMRESULT sendSysEx(const uint8_t* payload, uint16_t n);
+MMRESULT sendSysEx(const uint8_t* payload, uint16_t payloadBytes);

@@ -2,16 +2,17 @@
 
 #include <cstdio>
 
+#include "common/console_text.h"
+
 namespace {
 
 constexpr char kSpinnerCharacters[kSpinnerPositions] = {'-', '-', '\\', '\\', '|', '|', '/', '/'};
-// Carriage return, 24 spaces to wipe the line, carriage return, then the text.
-constexpr const char* kProgressFormat = "\r                        \rTransferring.. %c %d%% done";
 
 }  // namespace
 
 void printProgressLine(Spinner& spinner, uint16_t percent) {
-    std::printf(kProgressFormat, kSpinnerCharacters[spinner.position], static_cast<int>(percent));
+    printText(ConsoleText::kProgressLine, kSpinnerCharacters[spinner.position],
+              static_cast<int>(percent));
     spinner.position = static_cast<uint8_t>((spinner.position + 1) % kSpinnerPositions);
     std::fflush(stdout);
 }

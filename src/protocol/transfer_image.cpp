@@ -1,7 +1,6 @@
 #include "protocol/transfer_image.h"
 
-#include <cstdio>
-
+#include "common/console_text.h"
 #include "image/record.h"
 #include "midi/hex_chunks.h"
 #include "midi/midi_in.h"
@@ -10,42 +9,53 @@
 
 namespace {
 
-constexpr const char* kMsgDone = "\rTransferring.. 100%% done.  \n";
-constexpr const char* kMsgSuccess = "Target update successfully!\n\n";
-constexpr const char* kMsgSuccessBeforeRestart = "Target update successfully!\n";
-constexpr const char* kMsgRestart = "\nThe System is restart, please wait!\n\n";
-constexpr const char* kMsgMidiOutMissing = "\nError: The MIDI Out of device is missing!\n\n";
-constexpr const char* kMsgNotResponding = "\nFailed: Target is not responding.\n\n";
-constexpr const char* kMsgUpdateError = "\nError in updating.\n";
-constexpr const char* kMsgCrcError = "\nThe CRC of the download file is error!\n";
-constexpr const char* kMsgDamaged = "\nThe download file has been damaged!\n";
-constexpr const char* kMsgVerifyError = "\nThe download file verifies error!\n";
-constexpr const char* kMsgEraseError = "\nThe MCU erases error!\n";
-
-// The device's complaint about a record it will take again; nullptr for codes it gives silently.
-const char* rejectionMessage(uint8_t code) {
+// The device's complaint about a record it will take again, if it gives one; for other codes it
+// gives nothing and the record is simply sent again.
+void printRejection(uint8_t code) {
     switch (code) {
         case kReplyCrcError:
-            return kMsgCrcError;
+            printText(ConsoleText::kCrcError);
+            break;
         case kReplyDamaged:
         case kReplyDamagedToo:
-            return kMsgDamaged;
+            printText(ConsoleText::kDamaged);
+            break;
         case kReplyVerifyError:
-            return kMsgVerifyError;
+            printText(ConsoleText::kVerifyError);
+            break;
         case kReplyEraseError:
-            return kMsgEraseError;
+            printText(ConsoleText::kEraseError);
+            break;
         default:
-            return nullptr;
+            break;
     }
+}
+
+// After a run with unanswered attempts: were the verdicts taken the records' own? Not if a late
+// verdict was found before a send, nor if one still arrives now. A device that answers late does
+// so on every record, and a record it kept silent on n times was answered at least n windows
+// late, so the updater listens for one window more than that: the owed verdict of the last record
+// arrives within it.
+bool verdictsWereInStep(bool lateVerdictDiscarded, uint8_t longestSilence, uint16_t polls) {
+    if (lateVerdictDiscarded) {
+        return false;
+    }
+    const uint16_t listenPolls = static_cast<uint16_t>(polls * (longestSilence + 1));
+    return !isReply(waitForReplyCount(listenPolls, WaitUntil::kReplyPresent));
 }
 
 }  // namespace
 
-StageResult transferImage(RunState& run) {
-    const ImageBuffer& image = run.image;
+StageResult transferImage(const ImageBuffer& image) {
     uint16_t position = 0;
     uint16_t acknowledged = 0;
     uint8_t failedAttempts = 0;
+    uint16_t polls = kVerdictPolls;
+    // Replies carry no sequence number. Once an attempt has gone unanswered, its verdict may still
+    // come: taken for a later attempt's, it puts every verdict after it one record behind.
+    uint8_t silentAttempts = 0;         // of the record being sent
+    uint8_t longestSilence = 0;         // most silent attempts on any one record
+    bool lateVerdictDiscarded = false;  // after an unanswered attempt
     Spinner spinner{0};
 
     while (position < image.count) {
@@ -53,14 +63,25 @@ StageResult transferImage(RunState& run) {
         const uint16_t percent = acknowledgedPercent(acknowledged, image.count);
         printProgressLine(spinner, percent);
 
+        // Whatever is in the slot now came before this attempt and cannot be its verdict. After an
+        // unanswered attempt it is that attempt's verdict come late: the device has taken a record
+        // the updater counted as lost.
+        if (isReply(discardReply()) && longestSilence > 0) {
+            lateVerdictDiscarded = true;
+        }
         if (sendRecordHex(image.bytes + position, size) != MMSYSERR_NOERROR) {
-            std::printf("%s", kMsgMidiOutMissing);
+            printText(ConsoleText::kLineEnd);  // off the progress line first
+            printText(ConsoleText::kMidiOutMissing);
             return StageResult::kStop;
         }
-        const uint16_t budget = percent >= kLatePercent ? kVerdictPollsLate : kVerdictPolls;
-        if (!isReply(waitForReplyCount(budget, WaitUntil::kReplyPresent))) {
+        polls = percent >= kLatePercent ? kVerdictPollsLate : kVerdictPolls;
+        if (!isReply(waitForReplyCount(polls, WaitUntil::kReplyPresent))) {
+            ++silentAttempts;
+            if (silentAttempts > longestSilence) {
+                longestSilence = silentAttempts;
+            }
             if (++failedAttempts >= kMaxAttemptsPerRecord) {
-                std::printf("%s", kMsgNotResponding);
+                printText(ConsoleText::kNotResponding);
                 return StageResult::kStop;
             }
             stepSpinnerBack(spinner);
@@ -71,26 +92,30 @@ StageResult transferImage(RunState& run) {
         if (code == kReplyAcknowledged) {
             acknowledged = static_cast<uint16_t>(acknowledged + size);
             failedAttempts = 0;
+            silentAttempts = 0;
             position = static_cast<uint16_t>(position + size);
             continue;
         }
         if (++failedAttempts >= kMaxAttemptsPerRecord) {
-            std::printf("%s", kMsgUpdateError);
+            printText(ConsoleText::kUpdateError);
             return StageResult::kStop;
         }
         stepSpinnerBack(spinner);
         if (code == kReplyRestarting) {
             // The device has taken the whole update and restarts by itself.
-            std::printf(kMsgDone);
-            std::printf("%s", kMsgSuccessBeforeRestart);
-            std::printf("%s", kMsgRestart);
+            printText(ConsoleText::kDone);
+            printText(ConsoleText::kSuccess);
+            printText(ConsoleText::kRestarting);
             return StageResult::kStop;
         }
-        if (const char* message = rejectionMessage(code)) {
-            std::printf("%s", message);
-        }
+        printRejection(code);
     }
-    std::printf(kMsgDone);
-    std::printf("%s", kMsgSuccess);
+    if (longestSilence > 0 && !verdictsWereInStep(lateVerdictDiscarded, longestSilence, polls)) {
+        printText(ConsoleText::kUpdateError);
+        return StageResult::kStop;
+    }
+    printText(ConsoleText::kDone);
+    printText(ConsoleText::kSuccess);
+    printText(ConsoleText::kLineEnd);  // an empty line before the key-press prompt
     return StageResult::kStop;
 }

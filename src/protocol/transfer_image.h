@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "common/stage_result.h"
-#include "driver/run_state.h"
+#include "image/image_buffer.h"
 
 constexpr uint8_t kReplyAcknowledged = 0x1A;
 constexpr uint8_t kReplyCrcError = 0x20;
@@ -19,5 +19,5 @@ constexpr uint16_t kVerdictPolls = 50;
 constexpr uint16_t kVerdictPollsLate = 200;
 constexpr uint16_t kLatePercent = 85;
 
-// Stage 6: sends every record and takes the device's verdict on each. Always ends the run.
-StageResult transferImage(RunState& run);
+// The last stage: sends every record and takes the device's verdict on each. Always ends the run.
+StageResult transferImage(const ImageBuffer& image);

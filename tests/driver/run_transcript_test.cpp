@@ -1,7 +1,13 @@
 // Whole runs of the product in a scratch directory, as a user starts it: exact standard output,
-// exit status 0, and the MIDI stage reached only with a valid kit.
+// exit status 0, and the MIDI stage reached only with a valid kit. Standard error stays empty
+// unless the run ends without a device, and then holds one line saying why.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -20,7 +26,25 @@ struct RunCase {
     const char* name;
     std::vector<std::pair<std::string, std::string>> files;  // name, content
     std::string expected;
+    bool endsWithoutDevice = false;
 };
+
+// What this machine's product says when it finds no MIDI device: its MIDI service is chosen when
+// it is built, and with the ALSA sequencer the line depends on the sequencer's state.
+std::string noDeviceLine(const std::string& stderrText) {
+    if (std::string(TALVERON_PRODUCT_MIDI) == "none") {
+        return "talveron-update: built without a MIDI library, so no MIDI device can be reached: "
+               "install librtmidi-dev and libasound2-dev, then configure and build again\n";
+    }
+    if (!std::filesystem::exists("/dev/snd/seq")) {
+        return "talveron-update: no ALSA sequencer: /dev/snd/seq: No such file or directory; load "
+               "its module (sudo modprobe snd-seq)\n";
+    }
+    // A sequencer is there: one line, whichever of the other reasons it is.
+    const bool oneLine = stderrText.rfind("talveron-update: ", 0) == 0 &&
+                         stderrText.find('\n') == stderrText.size() - 1;
+    return oneLine ? stderrText : "one line beginning with talveron-update: ";
+}
 
 std::string tooManyNumbers() {
     std::string text;
@@ -50,24 +74,67 @@ TEST(RunTranscript, EveryEndBeforeTheDevice) {
         {"valid kit reaches the MIDI stage",
          {{"brevanto_v2.kit", valid}},
          kBanner + "OK: File 'brevanto_v2.kit' is open.\n" +
-             "Error: The MIDI In of device is missing!\n\n" + kPrompt},
+             "Error: The MIDI In of device is missing!\n\n" + kPrompt,
+         true},
     };
     for (const auto& c : cases) {
         ScratchDir dir;
         for (const auto& [name, content] : c.files) dir.write(name, content);
         const ProcessResult result = runProcess(TALVERON_UPDATE_EXE, {}, dir.path());
         EXPECT_EQ(result.out, c.expected) << c.name;
+        EXPECT_EQ(result.err, c.endsWithoutDevice ? noDeviceLine(result.err) : "") << c.name;
         EXPECT_EQ(result.exitStatus, 0) << c.name;
     }
 }
 
-TEST(RunTranscript, KitFileThatCannotBeOpened) {
-    // The search finds the name, but opening it fails: a link to nothing.
+TEST(RunTranscript, BuildWithoutMidiLibrarySaysSoOnStandardError) {
     ScratchDir dir;
-    std::filesystem::create_symlink(dir.path() / "gone", dir.path() / "Brevanto.kit");
-    const ProcessResult result = runProcess(TALVERON_UPDATE_EXE, {}, dir.path());
-    EXPECT_EQ(result.out, kBanner + "Error: File 'Brevanto.kit' is not found.\n\n" + kPrompt);
+    dir.write("Brevanto.kit", kitText(makeRecord({1, 2, 3})));
+    const ProcessResult result = runProcess(TALVERON_UPDATE_NO_MIDI_EXE, {}, dir.path());
+    EXPECT_EQ(result.out, kBanner + "OK: File 'Brevanto.kit' is open.\n" +
+                              "Error: The MIDI In of device is missing!\n\n" + kPrompt);
+    EXPECT_EQ(result.err,
+              "talveron-update: built without a MIDI library, so no MIDI device can be reached: "
+              "install librtmidi-dev and libasound2-dev, then configure and build again\n");
     EXPECT_EQ(result.exitStatus, 0);
+}
+
+TEST(RunTranscript, KitEntryThatIsNoRegularFile) {
+    // The search finds the name, but it names no file that can be read as a kit. A FIFO would
+    // block an open for reading until a writer came; nothing may wait on it.
+    using MakeEntry = void (*)(const std::filesystem::path& kit);
+    const std::vector<std::pair<const char*, MakeEntry>> cases = {
+        {"link to nothing",
+         [](const auto& kit) { std::filesystem::create_symlink(kit.parent_path() / "gone", kit); }},
+        {"directory", [](const auto& kit) { std::filesystem::create_directory(kit); }},
+        {"link to a directory",
+         [](const auto& kit) {
+             std::filesystem::create_directory(kit.parent_path() / "d");
+             std::filesystem::create_directory_symlink(kit.parent_path() / "d", kit);
+         }},
+        {"FIFO", [](const auto& kit) { ASSERT_EQ(mkfifo(kit.c_str(), 0600), 0); }},
+        {"socket",
+         [](const auto& kit) {
+             const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+             sockaddr_un address{};
+             address.sun_family = AF_UNIX;
+             ASSERT_LT(kit.string().size(), sizeof address.sun_path);
+             std::strcpy(address.sun_path, kit.c_str());
+             ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+             close(fd);
+         }},
+        {"link to a device",
+         [](const auto& kit) { std::filesystem::create_symlink("/dev/zero", kit); }},
+    };
+    for (const auto& [name, makeEntry] : cases) {
+        ScratchDir dir;
+        makeEntry(dir.path() / "Brevanto.kit");
+        const ProcessResult result = runProcess(TALVERON_UPDATE_EXE, {}, dir.path());
+        EXPECT_EQ(result.out, kBanner + "Error: File 'Brevanto.kit' is not found.\n\n" + kPrompt)
+            << name;
+        EXPECT_EQ(result.err, "") << name;
+        EXPECT_EQ(result.exitStatus, 0) << name;
+    }
 }
 
 TEST(RunTranscript, ArgumentsAreIgnored) {

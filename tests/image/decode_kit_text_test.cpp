@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -106,6 +110,39 @@ TEST(DecodeKitText, FileDecodingCrossesReadBlocks) {
     EXPECT_EQ(decodeKitFile(file, image), KitDecodeStatus::kEnded);
     std::fclose(file);
     EXPECT_EQ(Bytes(image.bytes, image.bytes + image.count), expected);
+}
+
+// A file whose reading fails part-way: what was read before must not pass for the whole kit.
+// The stream gives its text in one read, then fails (or ends, for the control case).
+struct CutStream {
+    std::string text;
+    bool fails;
+    bool given = false;
+};
+
+ssize_t readCut(void* cookie, char* buffer, size_t size) {
+    auto* stream = static_cast<CutStream*>(cookie);
+    if (stream->given) {
+        if (!stream->fails) return 0;
+        errno = EIO;
+        return -1;
+    }
+    stream->given = true;
+    const size_t n = std::min(size, stream->text.size());
+    std::memcpy(buffer, stream->text.data(), n);
+    return static_cast<ssize_t>(n);
+}
+
+TEST(DecodeKitText, ReadErrorIsNotTheEndOfTheText) {
+    for (const bool fails : {true, false}) {
+        CutStream stream{"00 05 01 02 03 FA FF", fails};
+        cookie_io_functions_t io{readCut, nullptr, nullptr, nullptr};
+        std::FILE* file = fopencookie(&stream, "rb", io);
+        ASSERT_NE(file, nullptr);
+        EXPECT_EQ(decodeKitFile(file, image),
+                  fails ? KitDecodeStatus::kReadError : KitDecodeStatus::kEnded);
+        std::fclose(file);
+    }
 }
 
 }  // namespace

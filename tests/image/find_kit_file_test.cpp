@@ -10,7 +10,8 @@
 
 namespace {
 
-RunState run;
+char kitFileName[kKitFileNameSize];
+uint8_t identityCode;
 
 struct FindCase {
     const char* name;
@@ -54,6 +55,12 @@ TEST(FindKitFile, FamilyPrefixAndFirstEntry) {
          "Brevanto_A.kit",
          0x33,
          ""},
+        {"'_' comes after the letters, as NTFS orders names",
+         {"Brevant_.kit", "Brevanto.kit"},
+         StageResult::kContinue,
+         "Brevanto.kit",
+         0x33,
+         ""},
         {"99-character name fits", {longestName}, StageResult::kContinue, longestName, 0x33, ""},
         {"100-character name is refused as not found",
          {longName},
@@ -66,17 +73,17 @@ TEST(FindKitFile, FamilyPrefixAndFirstEntry) {
         ScratchDir dir;
         for (const auto& file : c.files) dir.write(file, "00");
         CurrentDir inside(dir.path());
-        resetRunState(run);
-        run.identityCode = 0x99;  // must be overwritten either way where a name was checked
+        kitFileName[0] = '\0';
+        identityCode = 0x99;  // must be overwritten either way where a name was checked
         StdoutCapture capture;
-        const StageResult result = findKitFile(run);
+        const StageResult result = findKitFile(kitFileName, identityCode);
         EXPECT_EQ(capture.text(), c.out) << c.name;
         EXPECT_EQ(result, c.result) << c.name;
         if (c.result == StageResult::kContinue) {
-            EXPECT_EQ(std::string(run.kitFileName), c.chosen) << c.name;
+            EXPECT_EQ(std::string(kitFileName), c.chosen) << c.name;
         }
         if (c.out == notFit || c.result == StageResult::kContinue) {
-            EXPECT_EQ(run.identityCode, c.identity) << c.name;
+            EXPECT_EQ(identityCode, c.identity) << c.name;
         }
     }
 }

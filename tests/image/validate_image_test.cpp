@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
+#include "image/decode_kit_text.h"
 #include "support/kit_builder.h"
+#include "support/run_process.h"
+#include "support/scratch_dir.h"
 
 namespace {
 
@@ -70,6 +75,33 @@ TEST(ValidateImage, LargestRecordFillsTheWholeCount) {
 TEST(ValidateImage, PayloadSumWrapsAt16Bits) {
     // 300 bytes of 0xFF sum past 65,536; the checksum is taken modulo 65,536.
     EXPECT_TRUE(validates(makeRecord(Bytes(300, 0xFF))));
+}
+
+// The sample-kit tool writes exactly the bytes asked for, in valid records, even where a full
+// page would leave less than a record behind; and it takes decimal sizes only.
+TEST(ValidateImage, SampleKitsAreExactlyAsLongAsAsked) {
+    const struct {
+        std::string size;
+        int exitStatus;
+        uint16_t bytes;  // the image's length when written
+    } cases[] = {
+        {"4", 0, 4},     {"5", 0, 5},    {"261", 0, 261},     {"263", 0, 263},
+        {"264", 0, 264}, {"010", 0, 10}, {"65535", 0, 65535}, {"3", 2, 0},
+        {"10abc", 2, 0}, {"0x10", 2, 0}, {"65536", 2, 0},     {"", 2, 0},
+    };
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        const ProcessResult result =
+            runProcess(MAKE_SAMPLE_KIT_EXE, {"kit.hex", c.size}, dir.path());
+        EXPECT_EQ(result.exitStatus, c.exitStatus) << c.size;
+        std::FILE* file = std::fopen((dir.path() / "kit.hex").c_str(), "rb");
+        EXPECT_EQ(file != nullptr, c.exitStatus == 0) << c.size;
+        if (file == nullptr) continue;
+        EXPECT_EQ(decodeKitFile(file, image), KitDecodeStatus::kEnded) << c.size;
+        std::fclose(file);
+        EXPECT_EQ(image.count, c.bytes) << c.size;
+        EXPECT_TRUE(imageIsValid(image)) << c.size;
+    }
 }
 
 }  // namespace

@@ -81,7 +81,7 @@ TEST_F(OpenPortsTest, InputDeviceChoice) {
     }
 }
 
-TEST_F(OpenPortsTest, StageFourOpensInputAndStartsItBeforeLookingForOutput) {
+TEST_F(OpenPortsTest, OpensInputAndStartsItBeforeLookingForOutput) {
     reset(inNames({"Brevanto MIDI"}), outNames({"Microsoft GS Wavetable Synth", "Brevanto MIDI"}));
     StdoutCapture capture;
     EXPECT_EQ(openMidiPorts(), StageResult::kContinue);
@@ -91,7 +91,7 @@ TEST_F(OpenPortsTest, StageFourOpensInputAndStartsItBeforeLookingForOutput) {
     EXPECT_EQ(emu::callLog(), expected);
 }
 
-struct StageFourCase {
+struct MissingDeviceCase {
     const char* name;
     std::vector<emu::InDeviceConfig> in;
     std::vector<std::string> out;
@@ -100,8 +100,8 @@ struct StageFourCase {
     int inClosed;  // what closeMidiIn returns in the end path
 };
 
-TEST_F(OpenPortsTest, StageFourMissingDevices) {
-    const std::vector<StageFourCase> cases = {
+TEST_F(OpenPortsTest, MissingDevices) {
+    const std::vector<MissingDeviceCase> cases = {
         {"no MIDI In at all",
          {},
          {"Brevanto MIDI"},

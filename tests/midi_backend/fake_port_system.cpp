@@ -62,6 +62,7 @@ void FakePortSystem::clear() {
     openedOutputs.clear();
     sent.clear();
     refuseSends = false;
+    noDeviceReports = 0;
 }
 
 FakePortSystem& fakePorts() {

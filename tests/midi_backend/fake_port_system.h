@@ -21,6 +21,7 @@ struct FakePortSystem : midi_backend::PortSystem {
     std::vector<unsigned> openedOutputs;
     std::vector<std::vector<uint8_t>> sent;  // every message sent on any output, in order
     bool refuseSends = false;
+    int noDeviceReports = 0;
     std::mutex mutex;
 
     std::vector<std::string> inputPortNames() override { return inputs; }
@@ -30,6 +31,7 @@ struct FakePortSystem : midi_backend::PortSystem {
                                                            midi_backend::MessageSink sink) override;
     std::unique_ptr<midi_backend::OutputPortLink> openOutput(unsigned portNumber,
                                                              const std::string& name) override;
+    void reportNoDevice() override { ++noDeviceReports; }
 
     // Hands a message to the input opened n-th, as its port thread would.
     void deliver(size_t n, const std::vector<uint8_t>& message);

@@ -50,7 +50,7 @@ struct Buffer {
     MIDIHDR header;
 };
 
-struct InputFixture : ::testing::Test {
+struct InputDeviceTest : ::testing::Test {
     Recorder recorder;
     InputDevice device{record, reinterpret_cast<DWORD_PTR>(&recorder)};
 
@@ -65,7 +65,7 @@ struct InputFixture : ::testing::Test {
 
 const Bytes kReply = {0xF0, 0x33, 0x01, 0xF7};
 
-TEST_F(InputFixture, SysExFillsTheQueuedBufferAfterStart) {
+TEST_F(InputDeviceTest, SysExFillsTheQueuedBufferAfterStart) {
     Buffer buffer(200);
     ASSERT_EQ(queue(buffer), MMSYSERR_NOERROR);
     EXPECT_EQ(buffer.header.dwFlags, MHDR_PREPARED | MHDR_INQUEUE);
@@ -86,7 +86,7 @@ TEST_F(InputFixture, SysExFillsTheQueuedBufferAfterStart) {
     EXPECT_EQ(recorder.notices.size(), 1u);
 }
 
-TEST_F(InputFixture, ResetHoldsInputBackUntilStartedAgain) {
+TEST_F(InputDeviceTest, ResetHoldsInputBackUntilStartedAgain) {
     Buffer buffer(200);
     device.start();
     ASSERT_EQ(device.reset(), MMSYSERR_NOERROR);
@@ -98,7 +98,7 @@ TEST_F(InputFixture, ResetHoldsInputBackUntilStartedAgain) {
     EXPECT_EQ(recorder.notices.size(), 1u);
 }
 
-TEST_F(InputFixture, LongMessageSpillsIntoTheNextBuffersAndTheRestIsLost) {
+TEST_F(InputDeviceTest, LongMessageSpillsIntoTheNextBuffersAndTheRestIsLost) {
     struct SpillCase {
         const char* name;
         std::vector<DWORD> buffers;
@@ -141,7 +141,7 @@ TEST_F(InputFixture, LongMessageSpillsIntoTheNextBuffersAndTheRestIsLost) {
     }
 }
 
-TEST_F(InputFixture, ShortMessagesArePacked) {
+TEST_F(InputDeviceTest, ShortMessagesArePacked) {
     Buffer buffer(200);
     queue(buffer);
     device.start();
@@ -155,7 +155,7 @@ TEST_F(InputFixture, ShortMessagesArePacked) {
     EXPECT_EQ(buffer.header.dwFlags & MHDR_INQUEUE, MHDR_INQUEUE);
 }
 
-TEST_F(InputFixture, ResetHandsBackEveryQueuedBufferEmpty) {
+TEST_F(InputDeviceTest, ResetHandsBackEveryQueuedBufferEmpty) {
     Buffer first(200);
     Buffer second(200);
     queue(first);
@@ -185,7 +185,7 @@ TEST_F(InputFixture, ResetHandsBackEveryQueuedBufferEmpty) {
     EXPECT_EQ(device.beginClose(), MMSYSERR_INVALHANDLE);
 }
 
-TEST_F(InputFixture, ClosedDeviceTakesNothingMore) {
+TEST_F(InputDeviceTest, ClosedDeviceTakesNothingMore) {
     Buffer buffer(200);
     device.start();
     ASSERT_EQ(device.beginClose(), MMSYSERR_NOERROR);
@@ -195,7 +195,7 @@ TEST_F(InputFixture, ClosedDeviceTakesNothingMore) {
     EXPECT_TRUE(recorder.notices.empty());
 }
 
-TEST_F(InputFixture, HeaderRules) {
+TEST_F(InputDeviceTest, HeaderRules) {
     Buffer buffer(200);
     EXPECT_EQ(device.addBuffer(&buffer.header, sizeof buffer.header), MIDIERR_UNPREPARED);
     EXPECT_EQ(device.prepareHeader(&buffer.header, sizeof buffer.header - 1), MMSYSERR_INVALPARAM);
@@ -210,7 +210,7 @@ TEST_F(InputFixture, HeaderRules) {
     EXPECT_EQ(device.unprepareHeader(&other.header, sizeof other.header), MMSYSERR_NOERROR);
 }
 
-TEST_F(InputFixture, NoticesOfOpenAndClose) {
+TEST_F(InputDeviceTest, NoticesOfOpenAndClose) {
     device.notifyOpen();
     device.notifyClose();
     ASSERT_EQ(recorder.notices.size(), 2u);

@@ -23,7 +23,7 @@ const std::string kBrevantoOut = "Brevanto:Brevanto MIDI 129:0";  // the device'
 const std::string kBrevantoIn = "Brevanto:Brevanto MIDI 128:0";   // its writable port
 const std::string kLongName = "An Interface With A Long Name:MIDI Port Number One 130:0";
 
-struct ServiceFixture : ::testing::Test {
+struct MidiServiceTest : ::testing::Test {
     void SetUp() override {
         fakePorts().clear();
         fakePorts().inputs = {kThrough, kBrevantoOut, kLongName};
@@ -37,7 +37,7 @@ void CALLBACK recordNotice(HMIDIIN, UINT message, DWORD_PTR, DWORD_PTR, DWORD_PT
     notices.push_back(message);
 }
 
-TEST_F(ServiceFixture, DevicesAreTheListedPortsWithoutTheLoopback) {
+TEST_F(MidiServiceTest, DevicesAreTheListedPortsWithoutTheLoopback) {
     MIDIINCAPSA in;
     ASSERT_EQ(midiInGetDevCapsA(0, &in, sizeof in), MMSYSERR_NOERROR);
     EXPECT_STREQ(in.szPname, kBrevantoOut.c_str());
@@ -52,18 +52,20 @@ TEST_F(ServiceFixture, DevicesAreTheListedPortsWithoutTheLoopback) {
     EXPECT_EQ(midiOutGetDevCapsA(0, nullptr, sizeof out), MMSYSERR_INVALPARAM);
 }
 
-TEST_F(ServiceFixture, OpeningPastTheLastDeviceFails) {
+TEST_F(MidiServiceTest, OpeningPastTheLastDeviceFails) {
     HMIDIIN in = nullptr;
     HMIDIOUT out = nullptr;
     EXPECT_EQ(midiInOpen(&in, 2, 0, 0, CALLBACK_NULL), MMSYSERR_BADDEVICEID);
     EXPECT_EQ(midiOutOpen(&out, 1, 0, 0, CALLBACK_NULL), MMSYSERR_BADDEVICEID);
+    EXPECT_EQ(fakePorts().noDeviceReports, 0);  // devices exist: nothing to explain
     fakePorts().inputs = {kThrough};
     EXPECT_EQ(midiInOpen(&in, 0, 0, 0, CALLBACK_NULL), MMSYSERR_BADDEVICEID);
+    EXPECT_EQ(fakePorts().noDeviceReports, 1);
     EXPECT_TRUE(fakePorts().openedInputs.empty());
     EXPECT_TRUE(fakePorts().openedOutputs.empty());
 }
 
-TEST_F(ServiceFixture, DeviceIndexOpensItsPort) {
+TEST_F(MidiServiceTest, DeviceIndexOpensItsPort) {
     notices.clear();
     HMIDIIN in = nullptr;
     ASSERT_EQ(midiInOpen(&in, 1, reinterpret_cast<DWORD_PTR>(&recordNotice), 0, CALLBACK_FUNCTION),
@@ -79,7 +81,7 @@ TEST_F(ServiceFixture, DeviceIndexOpensItsPort) {
     EXPECT_EQ(midiInStart(in), MMSYSERR_INVALHANDLE);
 }
 
-TEST_F(ServiceFixture, OnlyFunctionCallbacks) {
+TEST_F(MidiServiceTest, OnlyFunctionCallbacks) {
     HMIDIIN in = nullptr;
     HMIDIOUT out = nullptr;
     constexpr DWORD kCallbackWindow = 0x00010000u;
@@ -87,7 +89,7 @@ TEST_F(ServiceFixture, OnlyFunctionCallbacks) {
     EXPECT_EQ(midiOutOpen(&out, 0, 0, 0, CALLBACK_FUNCTION), MMSYSERR_INVALFLAG);
 }
 
-TEST_F(ServiceFixture, OutputSendsEachMessageWholeAndPlayedOut) {
+TEST_F(MidiServiceTest, OutputSendsEachMessageWholeAndPlayedOut) {
     HMIDIOUT out = nullptr;
     ASSERT_EQ(midiOutOpen(&out, 0, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
     EXPECT_EQ(fakePorts().openedOutputs, std::vector<unsigned>{1});
@@ -116,7 +118,7 @@ TEST_F(ServiceFixture, OutputSendsEachMessageWholeAndPlayedOut) {
 
 // The program's own MIDI link on top: its ports opened by index, a reply from the port's thread
 // landing in the reply slot while the callback re-arms, then its close taking the buffer back.
-TEST_F(ServiceFixture, ProgramPortsOverTheService) {
+TEST_F(MidiServiceTest, ProgramPortsOverTheService) {
     StdoutCapture capture;
     ASSERT_EQ(openMidiIn(0), MMSYSERR_NOERROR);
     ASSERT_EQ(openMidiOut(0), MMSYSERR_NOERROR);

@@ -20,22 +20,24 @@ namespace {
 
 using namespace transcript;
 
-RunState run;
+constexpr uint8_t kIdentityCode = 0x33;
+ImageBuffer stagedImage;
 
 class ProtocolStagesTest : public ::testing::Test {
   protected:
+    // Reply waits of seconds, on virtual time.
+    void SetUp() override { ASSERT_TRUE(emu::useVirtualTime(true)); }
     void TearDown() override {
         closeMidiIn();
         closeMidiOut();
         emu::reset({}, {});
+        emu::useVirtualTime(false);
     }
 
-    // Default ports and device; the image goes straight into the run.
+    // Default ports and device; the image is staged without a kit file.
     std::shared_ptr<emu::BrevantoDevice> start(const Bytes& image, emu::SimOptions options = {}) {
-        resetRunState(run);
-        run.identityCode = 0x33;
-        std::memcpy(run.image.bytes, image.data(), image.size());
-        run.image.count = static_cast<uint16_t>(image.size());
+        std::memcpy(stagedImage.bytes, image.data(), image.size());
+        stagedImage.count = static_cast<uint16_t>(image.size());
         auto device = emu::setUpEmulation(options);
         midiPort.replyCount.store(0);
         StdoutCapture quiet;
@@ -56,7 +58,7 @@ TEST_F(ProtocolStagesTest, ReplyAlreadyWaitingAnswersTheFirstProbe) {
     start(makeRecord({1}), options);
     midiPort.replyCode.store(0x33);
     midiPort.replyCount.store(3);
-    EXPECT_EQ(handshake(run), StageResult::kContinue);
+    EXPECT_EQ(handshake(kIdentityCode), StageResult::kContinue);
     EXPECT_EQ(probesSent(), 1u);
     EXPECT_EQ(replyCountNow(), 0);
 }
@@ -67,10 +69,38 @@ TEST_F(ProtocolStagesTest, CountOfOneIsNoReplyAndIsLeftAlone) {
     start(makeRecord({1}), options);
     midiPort.replyCount.store(1);
     StdoutCapture capture;
-    EXPECT_EQ(handshake(run), StageResult::kStop);
+    EXPECT_EQ(handshake(kIdentityCode), StageResult::kStop);
     EXPECT_EQ(capture.text(), kNotResponding);
     EXPECT_EQ(probesSent(), 19u);
     EXPECT_EQ(replyCountNow(), 1);
+}
+
+TEST_F(ProtocolStagesTest, HandshakeAttemptLastsAtLeastOneAndAHalfSeconds) {
+    // 100 polls, and at least 100 x 15.625 ms of the clock: on Windows' default timer, both.
+    for (const auto& [delayMs, probes] : {std::pair<int, size_t>{1550, 1}, {1580, 2}}) {
+        emu::SimOptions options;
+        options.delayMs = delayMs;
+        start(makeRecord({1}), options);
+        EXPECT_EQ(handshake(kIdentityCode), StageResult::kContinue) << delayMs;
+        EXPECT_EQ(probesSent(), probes) << delayMs;
+        closeMidiIn();
+        closeMidiOut();
+    }
+}
+
+TEST_F(ProtocolStagesTest, ReplyWaitingBeforeARecordIsNotItsVerdict) {
+    emu::SimOptions options;
+    options.script.replies[1].push_back(emu::ScriptedReply{emu::kNoAnswer, 1});
+    const Bytes record = makeRecord({1, 2, 3});
+    auto device = start(record, options);
+    // An acknowledgement left over from before: taken, it would end the run with one send.
+    midiPort.replyCode.store(0x1A);
+    midiPort.replyCount.store(3);
+    StdoutCapture capture;
+    EXPECT_EQ(transferImage(stagedImage), StageResult::kStop);
+    EXPECT_EQ(capture.text(), progress('-', 0) + progress('-', 0) + kDone);
+    EXPECT_EQ(emu::sentMessages().size(), 2u);
+    EXPECT_EQ(hexOf(device->flashed()), hexOf(record));
 }
 
 TEST_F(ProtocolStagesTest, SuccessfulRunFlashesExactlyTheImage) {
@@ -80,8 +110,8 @@ TEST_F(ProtocolStagesTest, SuccessfulRunFlashesExactlyTheImage) {
     }
     auto device = start(image);
     StdoutCapture capture;
-    ASSERT_EQ(handshake(run), StageResult::kContinue);
-    EXPECT_EQ(transferImage(run), StageResult::kStop);
+    ASSERT_EQ(handshake(kIdentityCode), StageResult::kContinue);
+    EXPECT_EQ(transferImage(stagedImage), StageResult::kStop);
     EXPECT_NE(capture.text().find(kDone), std::string::npos);
     ASSERT_TRUE(emu::waitForInputDelivered());
     EXPECT_EQ(hexOf(device->flashed()), hexOf(image));
@@ -95,14 +125,17 @@ TEST_F(ProtocolStagesTest, SuccessfulRunFlashesExactlyTheImage) {
     }
 }
 
+struct SecondRecordSends {
+    size_t sends;
+    bool success;
+};
+
 // A device that answers every send of the second record late; how often was it sent? The two
 // records must differ in their length fields, which start each send.
-size_t sendsOfSecondRecord(const Bytes& first, const Bytes& second, int lateMs) {
-    resetRunState(run);
-    run.identityCode = 0x33;
+SecondRecordSends sendsOfSecondRecord(const Bytes& first, const Bytes& second, int lateMs) {
     const Bytes image = concat({first, second});
-    std::memcpy(run.image.bytes, image.data(), image.size());
-    run.image.count = static_cast<uint16_t>(image.size());
+    std::memcpy(stagedImage.bytes, image.data(), image.size());
+    stagedImage.count = static_cast<uint16_t>(image.size());
 
     char start[5];
     std::snprintf(start, sizeof start, "%02X%02X", second[0], second[1]);
@@ -126,22 +159,26 @@ size_t sendsOfSecondRecord(const Bytes& first, const Bytes& second, int lateMs) 
     midiPort.replyCount.store(0);
     StdoutCapture quiet;
     EXPECT_EQ(openMidiPorts(), StageResult::kContinue);
-    EXPECT_EQ(handshake(run), StageResult::kContinue);
-    transferImage(run);
-    EXPECT_NE(quiet.text().find(kDone), std::string::npos);
+    EXPECT_EQ(handshake(kIdentityCode), StageResult::kContinue);
+    transferImage(stagedImage);
 
     size_t sends = 0;
     for (const auto& m : emu::sentMessages()) sends += startsSecond(m.bytes) ? 1 : 0;
-    return sends;
+    return {sends, quiet.text().find(kDone) != std::string::npos};
 }
 
 TEST_F(ProtocolStagesTest, FromEightyFivePercentTheVerdictWaitIsLonger) {
     const Bytes big = makeRecord(countingPayload(86));   // 90 bytes
     const Bytes small = makeRecord(countingPayload(6));  // 10 bytes
-    // At 90 percent the wait is 200 polls of at least 1 ms: a verdict after 120 ms is in time.
-    EXPECT_EQ(sendsOfSecondRecord(big, small, 120), 1u);
-    // At 10 percent it is 50 polls: a verdict after 300 ms comes only after resends.
-    EXPECT_GE(sendsOfSecondRecord(small, big, 300), 2u);
+    // At 90 percent the wait is 200 polls and at least 3.125 s: a verdict after 3 s is in time.
+    const SecondRecordSends late = sendsOfSecondRecord(big, small, 3000);
+    EXPECT_EQ(late.sends, 1u);
+    EXPECT_TRUE(late.success);
+    // At 10 percent it is 50 polls and at least 781.25 ms: a verdict after 800 ms comes only after
+    // a resend, and is then taken for the resend's; the run must not call that a success.
+    const SecondRecordSends early = sendsOfSecondRecord(small, big, 800);
+    EXPECT_GE(early.sends, 2u);
+    EXPECT_FALSE(early.success);
 }
 
 }  // namespace

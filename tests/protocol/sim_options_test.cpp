@@ -21,6 +21,12 @@ TEST(SimOptions, BadOptionsExitTwoBeforeTheRun) {
         {"--unplug-after", "many"},
         {"--delay-ms"},
         {"--wire-log", "/nonexistent/dir/wire.txt"},
+        {"--flashed", "/nonexistent/dir/flashed.bin"},
+        {"--late", "1"},
+        {"--late", "0=100"},
+        {"--late", "1=100/0"},
+        {"--late", "1=-5"},
+        {"--virtual-time", "maybe"},
         {"--frobnicate", "1"},
         {"--device-port", ""},
     };
@@ -37,16 +43,24 @@ TEST(SimOptions, GoodSpellingsAreAccepted) {
     using namespace transcript;
     const std::string success = kHead + progress('-', 0) + kDone + kPrompt;
     const std::vector<std::vector<std::string>> cases = {
-        {"--identity", "51"},
-        {"--identity=0X33"},
-        {"--reply", "1=26"},
-        {"--delay-ms", "20"},
-        {"--device-port", "Brevanto MIDI", "--probes", "AB"},
+        {"--identity", "51"},  {"--identity=0X33"},
+        {"--reply", "1=26"},   {"--delay-ms", "20"},
+        {"--late", "2=300/2"}, {"--device-port", "Brevanto MIDI", "--probes", "AB"},
     };
     for (const auto& args : cases) {
         const SimRun run = runSim(makeRecord({1}), args);
         EXPECT_EQ(run.out, success) << args[0];
         EXPECT_EQ(run.exitStatus, 0) << args[0];
+    }
+}
+
+TEST(SimOptions, HelpPrintsTheUsageAndExitsZero) {
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"--help"}, {"--identity", "0x15", "-h"}}) {
+        ScratchDir dir;
+        const ProcessResult result = runProcess(TALVERON_UPDATE_SIM_EXE, args, dir.path());
+        EXPECT_EQ(result.exitStatus, 0) << args[0];
+        EXPECT_EQ(result.out.rfind("usage: talveron-update-sim [options]", 0), 0u) << args[0];
     }
 }
 

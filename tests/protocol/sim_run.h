@@ -1,8 +1,10 @@
 #pragma once
 
 // Whole runs of talveron-update-sim on a kit in a scratch directory: its exact standard output,
-// exit status and wire log, and the pieces of transcript the checks are built from.
+// exit status, wire log and what the device stored, and the pieces of transcript the checks are
+// built from. The runs are on virtual time: a reply wait of seconds costs none.
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -14,17 +16,21 @@ struct SimRun {
     std::string out;
     int exitStatus;
     std::vector<std::string> wire;  // one message a line, as hex
+    Bytes flashed;                  // what the device stored
 };
 
 inline SimRun runSim(const Bytes& image, std::vector<std::string> args) {
     ScratchDir dir;
     dir.write("Brevanto.kit", kitText(image));
-    args.push_back("--wire-log");
-    args.push_back((dir.path() / "wire.txt").string());
+    args.insert(args.end(),
+                {"--virtual-time", "yes", "--wire-log", (dir.path() / "wire.txt").string(),
+                 "--flashed", (dir.path() / "flashed.bin").string()});
     const ProcessResult result = runProcess(TALVERON_UPDATE_SIM_EXE, args, dir.path());
-    SimRun run{result.out, result.exitStatus, {}};
+    SimRun run{result.out, result.exitStatus, {}, {}};
     std::ifstream wire(dir.path() / "wire.txt");
     for (std::string line; std::getline(wire, line);) run.wire.push_back(line);
+    std::ifstream flashed(dir.path() / "flashed.bin", std::ios::binary);
+    run.flashed.assign(std::istreambuf_iterator<char>(flashed), std::istreambuf_iterator<char>());
     return run;
 }
 

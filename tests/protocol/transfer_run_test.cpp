@@ -99,6 +99,65 @@ TEST(TransferRun, VerdictsAndProgress) {
     }
 }
 
+// Replies carry no sequence number: a verdict that comes after its wait has ended is taken for a
+// later send's. The device's stored image shows what each run really did.
+struct InStepCase {
+    const char* name;
+    std::vector<std::string> args;
+    std::string transfer;
+    size_t messages;
+    std::vector<int> storedRecords;  // indexes into the kit's records, in the order stored
+};
+
+TEST(TransferRun, SuccessOnlyWhenEveryVerdictIsItsRecords) {
+    const std::vector<Bytes> kit = {records(1), makeRecord(countingPayload(6, 16)),
+                                    makeRecord(countingPayload(6, 32))};
+    const std::string kError = "\nError in updating.\n";
+    const std::vector<InStepCase> cases = {
+        {"verdicts 300 ms late are in time: as with a prompt device",
+         {"--delay-ms", "300"},
+         progress('-', 0) + progress('-', 33) + progress('\\', 66) + kDone,
+         4,
+         {0, 1, 2}},
+        {"a verdict 775 ms late is in time: the window is at least 50 x 15.625 ms",
+         {"--late", "1=775"},
+         progress('-', 0) + progress('-', 33) + progress('\\', 66) + kDone,
+         4,
+         {0, 1, 2}},
+        {"record 1 once silent, never answered: resent, and a success",
+         {"--reply", "1=none"},
+         progress('-', 0) + progress('-', 0) + progress('-', 33) + progress('\\', 66) + kDone,
+         5,
+         {0, 1, 2}},
+        {"record 1's first verdict 1.5 s late: found by the listening after the last record",
+         {"--late", "1=1500"},
+         progress('-', 0) + progress('-', 0) + progress('-', 33) + progress('\\', 66) + kError,
+         5,
+         {0, 0, 1, 2}},
+        {"record 2's first verdict 1.7 s late, after its resend was answered at once",
+         {"--late", "2=1700"},
+         progress('-', 0) + progress('-', 33) + progress('-', 33) + progress('\\', 66) + kError,
+         5,
+         {0, 1, 1, 2}},
+    };
+    for (const auto& c : cases) {
+        const SimRun run = runSim(concat(kit), c.args);
+        EXPECT_EQ(run.out, kHead + c.transfer + kPrompt) << c.name;
+        EXPECT_EQ(run.wire.size(), c.messages) << c.name;
+        std::vector<Bytes> stored;
+        for (int i : c.storedRecords) stored.push_back(kit[size_t(i)]);
+        EXPECT_EQ(run.flashed, concat(stored)) << c.name;
+    }
+    // A device slower than the verdict window on every record: whichever way its verdicts fall
+    // behind, the run ends in an error, never in a success over a record stored twice.
+    for (const char* delay : {"790", "800", "1000", "1500", "1600", "2400"}) {
+        const SimRun run = runSim(concat(kit), {"--delay-ms", delay});
+        EXPECT_EQ(run.out.find("successfully"), std::string::npos) << delay;
+        EXPECT_NE(run.out.find(kError + kPrompt), std::string::npos) << delay;
+        EXPECT_NE(run.flashed, concat(kit)) << delay;
+    }
+}
+
 TEST(TransferRun, TwentiethRejectionEndsTheRunWithoutItsMessage) {
     const SimRun run = runSim(records(2), {"--reply", "1=0x20/20"});
     EXPECT_EQ(run.out, kHead + times(progress('-', 0) + kCrc, 19) + progress('-', 0) +
@@ -139,6 +198,34 @@ TEST(TransferRun, UnpluggedMidTransfer) {
 TEST(TransferRun, BusyOutputSlowsButCompletes) {
     const SimRun run = runSim(records(2), {"--busy-ms", "120"});
     EXPECT_EQ(run.out, kHead + progress('-', 0) + progress('-', 50) + kDone + kPrompt);
+}
+
+TEST(TransferRun, ClosedStandardOutputDoesNotCutTheUpdateShort) {
+    // Standard output is a pipe nobody reads: the first write fails, and the update goes on.
+    ScratchDir dir;
+    dir.write("Brevanto.kit", kitText(records(3)));
+    const std::string flashed = (dir.path() / "flashed.bin").string();
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    close(fds[0]);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fds[1], STDOUT_FILENO);
+        if (std::freopen("/dev/null", "r", stdin) == nullptr || chdir(dir.path().c_str()) != 0)
+            _exit(127);
+        alarm(kRunLimitSeconds);
+        execl(TALVERON_UPDATE_SIM_EXE, TALVERON_UPDATE_SIM_EXE, "--virtual-time", "yes",
+              "--flashed", flashed.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(fds[1]);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::ifstream stored(flashed, std::ios::binary);
+    EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(stored), std::istreambuf_iterator<char>()),
+              records(3));
 }
 
 }  // namespace

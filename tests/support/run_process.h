@@ -1,7 +1,8 @@
 #pragma once
 
 // Runs a program as the user would: in a given directory, with standard input empty, capturing
-// its standard output and exit status.
+// its standard output, standard error and exit status. A program still running after a minute is
+// ended: a run that hangs fails its test instead of the suite.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,8 +11,11 @@
 #include <string>
 #include <vector>
 
+constexpr unsigned kRunLimitSeconds = 60;
+
 struct ProcessResult {
     std::string out;
+    std::string err;
     int exitStatus = -1;  // -1 when the program did not exit normally
 };
 
@@ -19,14 +23,19 @@ inline ProcessResult runProcess(const std::string& program, const std::vector<st
                                 const std::filesystem::path& dir) {
     int pipeFds[2];
     if (pipe(pipeFds) != 0) return {};
+    // Standard error goes to a file: read after the exit, it can never block the program.
+    std::FILE* errFile = std::tmpfile();
+    if (errFile == nullptr) return {};
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(pipeFds[1], STDOUT_FILENO);
+        dup2(fileno(errFile), STDERR_FILENO);
         close(pipeFds[0]);
         close(pipeFds[1]);
         std::FILE* devNull = std::freopen("/dev/null", "r", stdin);
         (void)devNull;
         if (chdir(dir.c_str()) != 0) _exit(127);
+        alarm(kRunLimitSeconds);  // kept across exec
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(program.c_str()));
         for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
@@ -45,5 +54,10 @@ inline ProcessResult runProcess(const std::string& program, const std::vector<st
     int status = 0;
     waitpid(pid, &status, 0);
     result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::rewind(errFile);
+    size_t errGot;
+    while ((errGot = std::fread(block, 1, sizeof block, errFile)) > 0)
+        result.err.append(block, errGot);
+    std::fclose(errFile);
     return result;
 }

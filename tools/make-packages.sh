@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Builds what users install into out/: talveron-update-VERSION-win32.zip and -win64.zip (the
+# Windows product and its README.txt) and talveron-update_VERSION_amd64.deb (the Linux programs,
+# their manual pages and documentation). Release builds without the tests; the Windows build
+# directories are the ones .ci/windows.sh uses, so neither builds twice.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/install-deps.sh package
+root=$PWD
+out=$root/out
+jobs=${JOBS:-$(nproc)}
+generator=()
+command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
+
+# pack DIR [CMAKE OPTION]...: builds everything in DIR and runs CPack there.
+pack() {
+  local dir=$root/$1
+  shift
+  cmake -S "$root" -B "$dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DTALVERON_WERROR=ON \
+    -DTALVERON_TESTS=OFF "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs" >/dev/null
+  rm -rf "$dir/cpack"
+  # CPack reports each step on standard error; only a failure matters.
+  (cd "$dir" && cpack -B "$dir/cpack" >"$dir/cpack.log" 2>&1) || { cat "$dir/cpack.log" >&2; exit 1; }
+  cp "$dir"/cpack/*.zip "$dir"/cpack/*.deb "$out/" 2>/dev/null || true
+}
+
+rm -rf "$out"
+mkdir -p "$out"
+pack build-package
+[ -x build-package/brevanto-device ] ||
+  { echo "make-packages: RtMidi was not found; the Debian package needs it" >&2; exit 1; }
+pack build-win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake"
+pack build-win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake"
+ls -l "$out"
