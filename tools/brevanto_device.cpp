@@ -170,6 +170,7 @@ int finish(const Options& options, Station& station) {
 // messages and real-time bytes are ignored.
 int runRaw(const Options& options) {
     Station station(options.sim.script);
+    station.delayMs = options.sim.delayMs;
     const int fd = open(options.rawMidi.c_str(), O_RDWR | O_NONBLOCK);
     if (fd < 0) {
         std::perror(options.rawMidi.c_str());

@@ -147,8 +147,8 @@ if plug; then
         [ "$program" = wine32 ] && [ ! -f "$WINEPREFIX/.talveron-ready" ] && continue
         # A fresh link for each: the previous pull left none.
         [ -n "$(cat "$gadget/UDC")" ] || plug || break
-        # Answers 100 ms late, so that even the quick Linux run is still under way at the pull.
-        start_device "usb-$program-unplug" --delay-ms 100
+        # Answers 200 ms late, so that even the quick Linux run is still under way at the pull.
+        start_device "usb-$program-unplug" --delay-ms 200
         run_unplugged "usb-$program-unplug" "$program"
         stop_device
     done
