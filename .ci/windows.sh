@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The Windows console builds, 32-bit and 64-bit, cross-compiled with MinGW-w64 against the real
 # winmm and linked statically. Both executables are checked for what they are and what they import;
-# the 64-bit one is then run under Wine in scratch directories and its standard output compared
-# byte for byte. The 32-bit one is not run: this machine has no 32-bit Wine.
+# each is then run under Wine in scratch directories and its standard output compared byte for
+# byte (the 32-bit one only where the kernel runs 32-bit programs; .ci/vm.sh always runs it).
 # Then whole updates: talveron-update-sim built for 64-bit Windows with the emulated MIDI service
 # runs under Wine, and its transcript and wire log must equal those of the Linux build; and the
 # protocol tests' whole runs are made with it in place of the Linux one.
@@ -85,7 +85,10 @@ check_pe "$build64/talveron-update.exe" "PE32+ executable (console) x86-64" \
 # Wine: a prefix of our own in the build directory, no debug chatter, the C locale (cmd's pause
 # prompt is translated), and no sound drivers, so that no MIDI port of the host machine appears.
 # Mono and Gecko are not wanted and not installed; winemenubuilder has no desktop to serve.
+# One 64-bit prefix serves both loaders: wine64 for the 64-bit programs, wine (from wine32) for
+# the 32-bit ones, through the prefix's syswow64.
 wine=/usr/lib/wine/wine64
+wine32=/usr/lib/wine/wine
 wineserver=/usr/lib/wine/wineserver64
 export WINEPREFIX=$build64/wineprefix
 export WINEARCH=win64
@@ -100,13 +103,24 @@ stop_wine() {
 }
 trap stop_wine EXIT
 
-if [ ! -f "$WINEPREFIX/.talveron-ready" ]; then
+# Some kernels run no 32-bit program at all (the exec fails with "Exec format error" even with
+# wine32 installed); the 32-bit product then runs only in the virtual machine check (.ci/vm.sh).
+bits_run="32 64"
+if ! "$wine32" --version >/dev/null 2>&1; then
+  bits_run=64
+  echo "SKIP 32-bit product runs: this machine's kernel does not execute 32-bit programs" \
+    "($wine32 --version fails); .ci/vm.sh runs them"
+fi
+
+# The marker names what the prefix was made with: one made before wine32 has no 32-bit system.
+readonly prefix_marker=$WINEPREFIX/.talveron-ready-wow64
+if [ ! -f "$prefix_marker" ]; then
   rm -rf "$WINEPREFIX"
   started=$(now)
   timeout "$wineboot_limit" "$wine" wineboot --init </dev/null >/dev/null 2>&1 ||
     { echo "FAIL: wineboot did not finish within $wineboot_limit s" >&2; exit 1; }
   timeout 60 "$wineserver" -w
-  touch "$WINEPREFIX/.talveron-ready"
+  touch "$prefix_marker"
   echo "new Wine prefix in $(since "$started")"
 fi
 # One server for all runs: a server that has to start again costs seconds. stop_wine ends it.
@@ -152,11 +166,13 @@ check_output() {
 }
 
 # run_wine NAME DIR OUT EXE [ARG]...: runs EXE under Wine in DIR with empty standard input;
-# it must end by itself with status 0. Wine's own messages go to OUT.stderr.
+# it must end by itself with status 0. Wine's own messages go to OUT.stderr. WINE_LOADER picks
+# the 32-bit loader for the 32-bit program.
 run_wine() {
   local name=$1 dir=$2 out=$3 status=0
   shift 3
-  (cd "$dir" && timeout "$run_limit" "$wine" "$@" </dev/null >"$out" 2>"$out.stderr") || status=$?
+  (cd "$dir" && timeout "$run_limit" "${WINE_LOADER:-$wine}" "$@" </dev/null >"$out" \
+    2>"$out.stderr") || status=$?
   if [ "$status" -eq 124 ]; then
     fail "$name: still running after $run_limit s"
     return 1
@@ -164,23 +180,30 @@ run_wine() {
   [ "$status" -eq 0 ] || { fail "$name: exit status $status"; return 1; }
 }
 
-# run_case NAME EXPECTED [FILE CONTENT]...: the product in a scratch directory holding the given
-# files must print EXPECTED.
+# run_case NAME EXPECTED [FILE CONTENT]...: each product, 32 and 64 bits, in a scratch directory
+# holding the given files must print EXPECTED.
 run_case() {
-  local name=$1 expected=$2 dir out started
+  local name=$1 expected=$2 dir out started bits loader
   shift 2
   case_number=$((case_number + 1))
-  dir=$runs/$case_number
-  out=$runs/$case_number.out
-  mkdir "$dir"
-  while [ $# -gt 0 ]; do
-    printf '%s' "$2" >"$dir/$1"
-    shift 2
+  for bits in $bits_run; do
+    dir=$runs/$case_number.$bits
+    out=$runs/$case_number.$bits.out
+    mkdir "$dir"
+    local files=("$@")
+    while [ ${#files[@]} -gt 0 ]; do
+      printf '%s' "${files[1]}" >"$dir/${files[0]}"
+      files=("${files[@]:2}")
+    done
+    printf '%s' "$expected" >"$out.expected"
+    loader=$wine
+    [ "$bits" = 32 ] && loader=$wine32
+    started=$(now)
+    WINE_LOADER=$loader run_wine "$name ($bits-bit)" "$dir" "$out" \
+      "$root/build-win$bits/talveron-update.exe" || continue
+    check_output "$name ($bits-bit)" "$out" "$out.expected" &&
+      echo "ok   $name ($bits-bit, $(since "$started"))"
   done
-  printf '%s' "$expected" >"$out.expected"
-  started=$(now)
-  run_wine "$name" "$dir" "$out" "$build64/talveron-update.exe" || return 0
-  check_output "$name" "$out" "$out.expected" && echo "ok   $name ($(since "$started"))"
 }
 
 started=$(now)

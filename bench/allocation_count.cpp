@@ -115,6 +115,7 @@ int __real_fclose(FILE* file);
 size_t __real_fread(void* buffer, size_t size, size_t count, FILE* file);
 int __real_fflush(FILE* file);
 int __real_vprintf(const char* format, va_list args);
+int __real_vfprintf(FILE* file, const char* format, va_list args);
 int __real_puts(const char* text);
 int __real_fputs(const char* text, FILE* file);
 int __real_putchar(int c);
@@ -140,6 +141,11 @@ int __wrap_fflush(FILE* file) {
 int __wrap_vprintf(const char* format, va_list args) {
     StdioScope scope;
     return __real_vprintf(format, args);
+}
+// The compiler turns a vprintf call into vfprintf on stdout.
+int __wrap_vfprintf(FILE* file, const char* format, va_list args) {
+    StdioScope scope;
+    return __real_vfprintf(file, format, args);
 }
 int __wrap_printf(const char* format, ...) {
     StdioScope scope;

@@ -1,17 +1,23 @@
 // brevanto-device: the emulated Brevanto device on real MIDI ports. It makes a sequencer client
 // with one port each way, named so that the updater picks them, and answers every System
 // Exclusive message as the emulated device does, until it is stopped (SIGINT or SIGTERM) or its
-// time is up. For checking a Linux setup without hardware, and for the end-to-end test.
+// time is up. For checking a Linux setup without hardware, and for the end-to-end test. With
+// --raw-midi it makes no ports and plays on a raw MIDI device file instead, such as the device
+// side of a USB MIDI gadget, so that the updater finds the USB port first.
 #include <RtMidi.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,7 +40,8 @@ const char* const kUsage =
     "  --delay-ms MS         answers MS milliseconds late\n"
     "  --received-log FILE   on exit, every message received, as hex, one per line\n"
     "  --flashed FILE        on exit, the acknowledged records as they would be flashed\n"
-    "  --exit-after S        stops by itself after S seconds (default 600)\n";
+    "  --exit-after S        stops by itself after S seconds (default 600)\n"
+    "  --raw-midi FILE       plays on this raw MIDI device (/dev/snd/midiC7D0) instead\n";
 
 constexpr const char* kClientName = "Brevanto";
 constexpr long kDefaultExitAfterSeconds = 600;
@@ -52,6 +59,7 @@ struct Options {
     emu::SimOptions sim;  // only the device's script and answer delay are used
     std::string receivedLog;
     std::string flashed;
+    std::string rawMidi;
     long exitAfterSeconds = kDefaultExitAfterSeconds;
 };
 
@@ -63,7 +71,7 @@ bool isDeviceOption(const std::string& name) {
 
 bool isOption(const std::string& name) {
     return isDeviceOption(name) || name == "--port" || name == "--received-log" ||
-           name == "--flashed" || name == "--exit-after";
+           name == "--flashed" || name == "--exit-after" || name == "--raw-midi";
 }
 
 // Options come as "--name value" or "--name=value"; --help asks for the usage.
@@ -83,6 +91,8 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
             options.receivedLog = value;
         } else if (name == "--flashed") {
             options.flashed = value;
+        } else if (name == "--raw-midi") {
+            options.rawMidi = value;
         } else if (name == "--exit-after") {
             char* end = nullptr;
             options.exitAfterSeconds = std::strtol(value.c_str(), &end, 10);
@@ -139,6 +149,82 @@ bool writeFile(const std::string& path, const std::string& content) {
     return std::fclose(file) == 0 && written;
 }
 
+// Writes the logs and the closing line once the device has stopped.
+int finish(const Options& options, Station& station) {
+    std::lock_guard<std::mutex> lock(station.mutex);
+    bool written = true;
+    if (!options.receivedLog.empty())
+        written = writeFile(options.receivedLog, emu::wireLogText(station.received)) && written;
+    if (!options.flashed.empty()) {
+        const auto& image = station.device.flashed();
+        written = writeFile(options.flashed, std::string(image.begin(), image.end())) && written;
+    }
+    std::printf("brevanto-device: %zu messages received, %zu bytes flashed\n",
+                station.received.size(), station.device.flashed().size());
+    if (!written) std::fprintf(stderr, "brevanto-device: cannot write the logs\n");
+    return written ? 0 : 1;
+}
+
+// The device on a raw MIDI byte stream. A System Exclusive message cut short (a status byte or a
+// new F0 before its F7) is logged as it came and not answered, as a device drops it; short
+// messages and real-time bytes are ignored.
+int runRaw(const Options& options) {
+    Station station(options.sim.script);
+    station.delayMs = options.sim.delayMs;
+    const int fd = open(options.rawMidi.c_str(), O_RDWR | O_NONBLOCK);
+    if (fd < 0) {
+        std::perror(options.rawMidi.c_str());
+        return 1;
+    }
+    std::printf("brevanto-device: listening on %s\n", options.rawMidi.c_str());
+    std::fflush(stdout);
+    emu::Bytes message;
+    bool inSysEx = false;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(options.exitAfterSeconds);
+    while (!gStop.load() && std::chrono::steady_clock::now() < deadline) {
+        pollfd ready{fd, POLLIN, 0};
+        const int polled = poll(&ready, 1, static_cast<int>(kStopPollStep.count()));
+        if (polled < 0 && errno != EINTR) break;
+        if (polled <= 0) continue;
+        // A gadget taken off its controller reports an error or a hang-up: the cable is out.
+        if ((ready.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) break;
+        unsigned char bytes[512];
+        const ssize_t count = read(fd, bytes, sizeof bytes);
+        if (count < 0 && errno != EAGAIN && errno != EINTR) break;
+        for (ssize_t i = 0; i < count; ++i) {
+            const unsigned char byte = bytes[i];
+            if (byte >= 0xF8) continue;
+            if (inSysEx && byte < 0x80) {
+                message.push_back(byte);
+                continue;
+            }
+            if (inSysEx) {
+                if (byte == 0xF7) message.push_back(byte);
+                std::lock_guard<std::mutex> lock(station.mutex);
+                station.received.push_back({0, message});
+                const auto reply =
+                    byte == 0xF7 ? station.device.receive(message) : std::optional<emu::Bytes>();
+                if (reply) {
+                    if (station.delayMs > 0)
+                        std::this_thread::sleep_for(std::chrono::milliseconds(station.delayMs));
+                    if (write(fd, reply->data(), reply->size()) < 0)
+                        std::perror("brevanto-device: write");
+                }
+                inSysEx = false;
+                message.clear();
+            }
+            if (byte == 0xF0) {
+                inSysEx = true;
+                message.assign(1, byte);
+            }
+        }
+    }
+    if (inSysEx) station.received.push_back({0, message});
+    close(fd);
+    return finish(options, station);
+}
+
 int run(const Options& options) {
     Station station(options.sim.script);
     station.delayMs = options.sim.delayMs;
@@ -166,19 +252,7 @@ int run(const Options& options) {
         std::this_thread::sleep_for(kStopPollStep);
     in.closePort();
     out.closePort();
-
-    std::lock_guard<std::mutex> lock(station.mutex);
-    bool written = true;
-    if (!options.receivedLog.empty())
-        written = writeFile(options.receivedLog, emu::wireLogText(station.received)) && written;
-    if (!options.flashed.empty()) {
-        const auto& image = station.device.flashed();
-        written = writeFile(options.flashed, std::string(image.begin(), image.end())) && written;
-    }
-    std::printf("brevanto-device: %zu messages received, %zu bytes flashed\n",
-                station.received.size(), station.device.flashed().size());
-    if (!written) std::fprintf(stderr, "brevanto-device: cannot write the logs\n");
-    return written ? 0 : 1;
+    return finish(options, station);
 }
 
 bool asksForHelp(int argc, char** argv) {
@@ -205,6 +279,8 @@ int main(int argc, char** argv) {
     action.sa_handler = onStopSignal;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A raw MIDI device needs no sequencer.
+    if (!options.rawMidi.empty()) return runRaw(options);
     // Without a usable sequencer, say why before RtMidi and ALSA print their own reports.
     if (midi_backend::probeSequencer() != 0) {
         midi_backend::reportNoDevice();

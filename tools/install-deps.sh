@@ -15,5 +15,13 @@ echo "installing: ${missing[*]}"
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
 export DEBIAN_FRONTEND=noninteractive
+# A package named PACKAGE:ARCH (wine32:i386) needs that architecture enabled first.
+for package in "${missing[@]}"; do
+  arch=${package#*:}
+  [ "$arch" != "$package" ] || continue
+  [ "$arch" = "$(dpkg --print-architecture)" ] && continue
+  dpkg --print-foreign-architectures | grep -qx "$arch" || $sudo dpkg --add-architecture "$arch"
+done
 $sudo apt-get update -qq
+# Without --no-install-recommends, wine32 would make apt remove librtmidi-dev and JACK.
 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

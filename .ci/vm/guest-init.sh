@@ -93,5 +93,42 @@ for case in $(cat /kit/cases); do
     stop_device $case
 done
 
+# The Windows products under Wine: Wine and every library come from the host's root, shared
+# read-only and made writable by an overlay on a tmpfs. The kernel's Midi Through port goes, or
+# Wine would list it first; a dummy card 0 keeps Wine's ALSA quiet. The USB cases run there too.
+if [ -f /kit/wine ] || [ -f /kit/usb ]; then
+    wine_start=$(uptime_cs)
+    rmmod snd-seq-dummy || echo "@@@ NOTE rmmod snd-seq-dummy failed"
+    for module in $(cat /lib/modules/order.wine); do
+        insmod /lib/modules/$module.ko || echo "@@@ NOTE insmod $module failed"
+    done
+    mkdir -p /host /overlay /newroot
+    mount -t 9p -o trans=virtio,version=9p2000.L,ro,msize=512000 hostroot /host &&
+        mount -t tmpfs -o size=2g overlay /overlay &&
+        mkdir -p /overlay/upper /overlay/work &&
+        mount -t overlay overlay \
+            -o lowerdir=/host,upperdir=/overlay/upper,workdir=/overlay/work /newroot &&
+        mkdir -p /newroot/results &&
+        mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000 results /newroot/results &&
+        mount -o bind /dev /newroot/dev && mount -t proc proc /newroot/proc &&
+        mount -t sysfs sys /newroot/sys && mount -t tmpfs tmp /newroot/tmp &&
+        mount -t devpts devpts /newroot/dev/pts 2>/dev/null
+    if [ ! -f /newroot/results/config ]; then
+        echo "@@@ NOTE the host's root could not be mounted"
+    elif [ -f /kit/wine ]; then
+        chroot /newroot /bin/bash -c '. /results/config && exec "$root/.ci/vm/guest-wine.sh"'
+    fi
+    echo "@@@ TIME wine $(elapsed $wine_start)"
+    if [ -f /kit/usb ] && [ -f /newroot/results/config ]; then
+        usb_start=$(uptime_cs)
+        for module in $(cat /lib/modules/order.usb); do
+            insmod /lib/modules/$module.ko || echo "@@@ NOTE insmod $module failed"
+        done
+        chroot /newroot /bin/bash -c '. /results/config && exec "$root/.ci/vm/guest-usb.sh"'
+        echo "@@@ TIME usb $(elapsed $usb_start)"
+    fi
+    umount /newroot/results
+fi
+
 echo "@@@ DONE $(elapsed 0)"
 poweroff -f
