@@ -106,20 +106,9 @@ class Service {
     std::thread::id workerId_;
     std::thread worker_;
 
-    InDevice* inByHandle(HMIDIIN h) {
-        const uintptr_t id = reinterpret_cast<uintptr_t>(h);
-        for (auto& d : in_) {
-            if (d.open && d.handle == id) return &d;
-        }
-        return nullptr;
-    }
-    OutDevice* outByHandle(HMIDIOUT h) {
-        const uintptr_t id = reinterpret_cast<uintptr_t>(h);
-        for (auto& d : out_) {
-            if (d.open && d.handle == id) return &d;
-        }
-        return nullptr;
-    }
+    // The open device of that handle, In or Out; null when there is none.
+    InDevice* byHandle(HMIDIIN h) { return openDevice(in_, reinterpret_cast<uintptr_t>(h)); }
+    OutDevice* byHandle(HMIDIOUT h) { return openDevice(out_, reinterpret_cast<uintptr_t>(h)); }
     Notice notice(InDevice& d, UINT kind, DWORD_PTR param1, DWORD_PTR param2) {
         ++d.notices[kind];
         return Notice{d.callback, reinterpret_cast<HMIDIIN>(d.handle), kind, d.instance, param1,
@@ -151,6 +140,14 @@ class Service {
     }
 
   private:
+    template <typename Device>
+    static Device* openDevice(std::vector<Device>& devices, uintptr_t handle) {
+        for (auto& d : devices) {
+            if (d.open && d.handle == handle) return &d;
+        }
+        return nullptr;
+    }
+
     void run();
     // Hands the oldest message that has played out to its peer and returns true; otherwise
     // lowers next to the time the next one will have played out.
@@ -456,6 +453,26 @@ MMRESULT deviceCaps(const std::vector<Device>& devices, UINT_PTR id, Caps* out, 
     return winmm_model::copyCaps(caps, out, outSize);
 }
 
+using Lock = std::unique_lock<std::mutex>;
+
+// Whether a call lets a callback under way finish before it finds its device: those that hand
+// buffers back or close do, so that a buffer never comes back twice.
+enum class Wait { none, forCallbacks };
+
+// How every call on an open device begins: the service's lock, the call in the log (unless
+// logged is null), and the device found by its handle; an unknown handle is refused. The call
+// gets the lock as well, to release it before it notifies the program.
+template <typename Handle, typename Call>
+MMRESULT onOpenDevice(Handle handle, const char* logged, Wait wait, Call call) {
+    auto& s = service();
+    Lock lock(s.mutex_);
+    if (logged != nullptr) s.log_.push_back(logged);
+    if (wait == Wait::forCallbacks) s.waitForCallbacks(lock);
+    auto* d = s.byHandle(handle);
+    if (d == nullptr) return MMSYSERR_INVALHANDLE;
+    return call(*d, lock);
+}
+
 }  // namespace
 
 MMRESULT WINAPI midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback,
@@ -490,73 +507,59 @@ MMRESULT WINAPI midiInGetDevCapsA(UINT_PTR uDeviceID, LPMIDIINCAPSA pmic, UINT c
 }
 
 MMRESULT WINAPI midiInPrepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
-    auto& s = service();
-    std::lock_guard<std::mutex> lock(s.mutex_);
-    if (s.inByHandle(hmi) == nullptr) return MMSYSERR_INVALHANDLE;
-    return winmm_model::prepareHeader(pmh, cbmh);
+    return onOpenDevice(hmi, nullptr, Wait::none, [&](emu::InDevice&, Lock&) {
+        return winmm_model::prepareHeader(pmh, cbmh);
+    });
 }
 
 MMRESULT WINAPI midiInUnprepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
-    auto& s = service();
-    std::lock_guard<std::mutex> lock(s.mutex_);
-    if (s.inByHandle(hmi) == nullptr) return MMSYSERR_INVALHANDLE;
-    return winmm_model::unprepareInputHeader(pmh, cbmh);
+    return onOpenDevice(hmi, nullptr, Wait::none, [&](emu::InDevice&, Lock&) {
+        return winmm_model::unprepareInputHeader(pmh, cbmh);
+    });
 }
 
 MMRESULT WINAPI midiInAddBuffer(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
-    auto& s = service();
-    std::lock_guard<std::mutex> lock(s.mutex_);
-    emu::InDevice* d = s.inByHandle(hmi);
-    if (d == nullptr) return MMSYSERR_INVALHANDLE;
-    const MMRESULT refused = winmm_model::bufferRefusal(pmh, cbmh);
-    if (refused != MMSYSERR_NOERROR) return refused;
-    winmm_model::queueBuffer(d->queue, pmh);
-    return MMSYSERR_NOERROR;
+    return onOpenDevice(hmi, nullptr, Wait::none, [&](emu::InDevice& d, Lock&) {
+        const MMRESULT refused = winmm_model::bufferRefusal(pmh, cbmh);
+        if (refused != MMSYSERR_NOERROR) return refused;
+        winmm_model::queueBuffer(d.queue, pmh);
+        return MMSYSERR_NOERROR;
+    });
 }
 
 MMRESULT WINAPI midiInStart(HMIDIIN hmi) {
-    auto& s = service();
-    std::lock_guard<std::mutex> lock(s.mutex_);
-    s.log_.push_back("midiInStart");
-    emu::InDevice* d = s.inByHandle(hmi);
-    if (d == nullptr) return MMSYSERR_INVALHANDLE;
-    if (d->config.startResult != MMSYSERR_NOERROR) return d->config.startResult;
-    d->started = true;
-    return MMSYSERR_NOERROR;
+    return onOpenDevice(hmi, "midiInStart", Wait::none, [](emu::InDevice& d, Lock&) {
+        if (d.config.startResult != MMSYSERR_NOERROR) return d.config.startResult;
+        d.started = true;
+        return MMSYSERR_NOERROR;
+    });
 }
 
 MMRESULT WINAPI midiInReset(HMIDIIN hmi) {
-    auto& s = service();
-    std::unique_lock<std::mutex> lock(s.mutex_);
-    s.log_.push_back("midiInReset");
-    s.waitForCallbacks(lock);
-    emu::InDevice* d = s.inByHandle(hmi);
-    if (d == nullptr) return MMSYSERR_INVALHANDLE;
-    d->started = false;
-    // Every queued buffer comes back, empty, through the callback.
-    std::vector<emu::Notice> returned;
-    for (MIDIHDR* header : winmm_model::handBackAll(d->queue)) {
-        returned.push_back(s.notice(*d, MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(header), 0));
-    }
-    lock.unlock();
-    for (const auto& n : returned) n.send();
-    return MMSYSERR_NOERROR;
+    return onOpenDevice(hmi, "midiInReset", Wait::forCallbacks, [](emu::InDevice& d, Lock& lock) {
+        d.started = false;
+        // Every queued buffer comes back, empty, through the callback.
+        std::vector<emu::Notice> returned;
+        for (MIDIHDR* header : winmm_model::handBackAll(d.queue)) {
+            returned.push_back(
+                service().notice(d, MIM_LONGDATA, reinterpret_cast<DWORD_PTR>(header), 0));
+        }
+        lock.unlock();
+        for (const auto& n : returned) n.send();
+        return MMSYSERR_NOERROR;
+    });
 }
 
 MMRESULT WINAPI midiInClose(HMIDIIN hmi) {
-    auto& s = service();
-    std::unique_lock<std::mutex> lock(s.mutex_);
-    s.log_.push_back("midiInClose");
-    s.waitForCallbacks(lock);
-    emu::InDevice* d = s.inByHandle(hmi);
-    if (d == nullptr) return MMSYSERR_INVALHANDLE;
-    if (!d->queue.empty()) return MIDIERR_STILLPLAYING;
-    d->open = false;
-    d->started = false;
-    const emu::Notice closed = s.notice(*d, MIM_CLOSE, 0, 0);
-    lock.unlock();
-    closed.send();
-    return MMSYSERR_NOERROR;
+    return onOpenDevice(hmi, "midiInClose", Wait::forCallbacks, [](emu::InDevice& d, Lock& lock) {
+        if (!d.queue.empty()) return MIDIERR_STILLPLAYING;
+        d.open = false;
+        d.started = false;
+        const emu::Notice closed = service().notice(d, MIM_CLOSE, 0, 0);
+        lock.unlock();
+        closed.send();
+        return MMSYSERR_NOERROR;
+    });
 }
 
 MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR /*dwCallback*/,
@@ -580,72 +583,63 @@ MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR uDeviceID, LPMIDIOUTCAPSA pmoc, UINT
 }
 
 MMRESULT WINAPI midiOutPrepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
-    auto& s = service();
-    std::lock_guard<std::mutex> lock(s.mutex_);
-    if (s.outByHandle(hmo) == nullptr) return MMSYSERR_INVALHANDLE;
-    return winmm_model::prepareHeader(pmh, cbmh);
+    return onOpenDevice(hmo, nullptr, Wait::none, [&](emu::OutDevice&, Lock&) {
+        return winmm_model::prepareHeader(pmh, cbmh);
+    });
 }
 
 MMRESULT WINAPI midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
-    auto& s = service();
-    std::lock_guard<std::mutex> lock(s.mutex_);
-    emu::OutDevice* d = s.outByHandle(hmo);
-    if (d == nullptr) return MMSYSERR_INVALHANDLE;
-    const MMRESULT refused = winmm_model::bufferRefusal(pmh, cbmh);
-    if (refused != MMSYSERR_NOERROR) return refused;
-    if (d->config.acceptLimit >= 0 && d->accepted >= d->config.acceptLimit) {
-        return MMSYSERR_NODRIVER;  // unplugged
-    }
-    ++d->accepted;
-    Bytes bytes(reinterpret_cast<uint8_t*>(pmh->lpData),
-                reinterpret_cast<uint8_t*>(pmh->lpData) + pmh->dwBufferLength);
-    const unsigned index = static_cast<unsigned>(d - s.out_.data());
-    s.sent_.push_back(emu::SentMessage{index, bytes});
-    pmh->dwFlags = (pmh->dwFlags & ~MHDR_DONE) | MHDR_INQUEUE;
-    d->playing.push_back(emu::Playing{pmh, s.now() + d->config.playTime, std::move(bytes), false});
-    s.wake_.notify_all();
-    return MMSYSERR_NOERROR;
+    return onOpenDevice(hmo, nullptr, Wait::none, [&](emu::OutDevice& d, Lock&) {
+        const MMRESULT refused = winmm_model::bufferRefusal(pmh, cbmh);
+        if (refused != MMSYSERR_NOERROR) return refused;
+        if (d.config.acceptLimit >= 0 && d.accepted >= d.config.acceptLimit) {
+            return MMSYSERR_NODRIVER;  // unplugged
+        }
+        ++d.accepted;
+        auto& s = service();
+        Bytes bytes(reinterpret_cast<uint8_t*>(pmh->lpData),
+                    reinterpret_cast<uint8_t*>(pmh->lpData) + pmh->dwBufferLength);
+        const unsigned index = static_cast<unsigned>(&d - s.out_.data());
+        s.sent_.push_back(emu::SentMessage{index, bytes});
+        pmh->dwFlags = (pmh->dwFlags & ~MHDR_DONE) | MHDR_INQUEUE;
+        d.playing.push_back(
+            emu::Playing{pmh, s.now() + d.config.playTime, std::move(bytes), false});
+        s.wake_.notify_all();
+        return MMSYSERR_NOERROR;
+    });
 }
 
 MMRESULT WINAPI midiOutUnprepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
-    auto& s = service();
-    std::lock_guard<std::mutex> lock(s.mutex_);
-    emu::OutDevice* d = s.outByHandle(hmo);
-    if (d == nullptr) return MMSYSERR_INVALHANDLE;
-    if (pmh == nullptr || cbmh < sizeof(MIDIHDR)) return MMSYSERR_INVALPARAM;
-    for (auto& p : d->playing) {
-        if (p.header != pmh) continue;
-        if (s.now() < p.end) return MIDIERR_STILLPLAYING;
-        p.header = nullptr;
-    }
-    pmh->dwFlags = (pmh->dwFlags & ~(MHDR_PREPARED | MHDR_INQUEUE)) | MHDR_DONE;
-    return MMSYSERR_NOERROR;
+    return onOpenDevice(hmo, nullptr, Wait::none, [&](emu::OutDevice& d, Lock&) {
+        if (pmh == nullptr || cbmh < sizeof(MIDIHDR)) return MMSYSERR_INVALPARAM;
+        for (auto& p : d.playing) {
+            if (p.header != pmh) continue;
+            if (service().now() < p.end) return MIDIERR_STILLPLAYING;
+            p.header = nullptr;
+        }
+        pmh->dwFlags = (pmh->dwFlags & ~(MHDR_PREPARED | MHDR_INQUEUE)) | MHDR_DONE;
+        return MMSYSERR_NOERROR;
+    });
 }
 
 MMRESULT WINAPI midiOutReset(HMIDIOUT hmo) {
-    auto& s = service();
-    std::lock_guard<std::mutex> lock(s.mutex_);
-    s.log_.push_back("midiOutReset");
-    emu::OutDevice* d = s.outByHandle(hmo);
-    if (d == nullptr) return MMSYSERR_INVALHANDLE;
-    // Messages still playing are cut off: they end now and never reach the peer whole.
-    for (auto& p : d->playing) {
-        if (p.handedToPeer) continue;
-        p.handedToPeer = true;
-        p.end = s.now();
-    }
-    return MMSYSERR_NOERROR;
+    return onOpenDevice(hmo, "midiOutReset", Wait::none, [](emu::OutDevice& d, Lock&) {
+        // Messages still playing are cut off: they end now and never reach the peer whole.
+        for (auto& p : d.playing) {
+            if (p.handedToPeer) continue;
+            p.handedToPeer = true;
+            p.end = service().now();
+        }
+        return MMSYSERR_NOERROR;
+    });
 }
 
 MMRESULT WINAPI midiOutClose(HMIDIOUT hmo) {
-    auto& s = service();
-    std::lock_guard<std::mutex> lock(s.mutex_);
-    s.log_.push_back("midiOutClose");
-    emu::OutDevice* d = s.outByHandle(hmo);
-    if (d == nullptr) return MMSYSERR_INVALHANDLE;
-    for (const auto& p : d->playing) {
-        if (p.header != nullptr && s.now() < p.end) return MIDIERR_STILLPLAYING;
-    }
-    d->open = false;
-    return MMSYSERR_NOERROR;
+    return onOpenDevice(hmo, "midiOutClose", Wait::none, [](emu::OutDevice& d, Lock&) {
+        for (const auto& p : d.playing) {
+            if (p.header != nullptr && service().now() < p.end) return MIDIERR_STILLPLAYING;
+        }
+        d.open = false;
+        return MMSYSERR_NOERROR;
+    });
 }

@@ -5,11 +5,6 @@ namespace midi_backend {
 InputDevice::InputDevice(MidiInCallback callback, DWORD_PTR instance)
     : callback_(callback), instance_(instance) {}
 
-MMRESULT InputDevice::prepareHeader(MIDIHDR* header, UINT headerSize) {
-    std::lock_guard<std::mutex> lock(stateMutex_);
-    return winmm_model::prepareHeader(header, headerSize);
-}
-
 MMRESULT InputDevice::unprepareHeader(MIDIHDR* header, UINT headerSize) {
     std::lock_guard<std::mutex> lock(stateMutex_);
     return winmm_model::unprepareInputHeader(header, headerSize);

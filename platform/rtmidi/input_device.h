@@ -8,6 +8,7 @@
 #include <mutex>
 #include <vector>
 
+#include "device_base.h"
 #include "midi_api.h"
 #include "winmm_model/winmm_model.h"
 
@@ -16,18 +17,11 @@ namespace midi_backend {
 typedef void(CALLBACK* MidiInCallback)(HMIDIIN handle, UINT message, DWORD_PTR instance,
                                        DWORD_PTR param1, DWORD_PTR param2);
 
-class InputDevice {
+class InputDevice : public DeviceBase<HMIDIIN__> {
   public:
     // A null callback means the program asked for no notices.
     InputDevice(MidiInCallback callback, DWORD_PTR instance);
-    InputDevice(const InputDevice&) = delete;
-    InputDevice& operator=(const InputDevice&) = delete;
 
-    // The handle the program holds: the address of a member, so it stays valid while the device
-    // lives.
-    HMIDIIN handle() { return &handleTag_; }
-
-    MMRESULT prepareHeader(MIDIHDR* header, UINT headerSize);
     MMRESULT unprepareHeader(MIDIHDR* header, UINT headerSize);
     MMRESULT addBuffer(MIDIHDR* header, UINT headerSize);
     MMRESULT start();
@@ -54,13 +48,11 @@ class InputDevice {
     void notify(UINT message, DWORD_PTR param1, DWORD_PTR param2);
     void notifyAll(const std::vector<Notice>& notices);
 
-    HMIDIIN__ handleTag_{};
     const MidiInCallback callback_;
     const DWORD_PTR instance_;
     // Taken before stateMutex_ and held while the callback runs, so that notices reach the
     // program one at a time and in order. Recursive: the callback may reset its own device.
     std::recursive_mutex callbackMutex_;
-    std::mutex stateMutex_;
     winmm_model::BufferQueue queue_;
     bool started_ = false;
     bool closing_ = false;

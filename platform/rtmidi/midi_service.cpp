@@ -50,18 +50,41 @@ Registry& registry() {
     return *instance;
 }
 
-std::shared_ptr<OpenInput> findInput(HMIDIIN handle) {
-    Registry& r = registry();
-    std::lock_guard<std::mutex> lock(r.mutex);
-    const auto found = r.inputs.find(handle);
-    return found == r.inputs.end() ? nullptr : found->second;
+std::map<HMIDIIN, std::shared_ptr<OpenInput>>& openDevices(Registry& r, HMIDIIN) {
+    return r.inputs;
 }
 
-std::shared_ptr<OpenOutput> findOutput(HMIDIOUT handle) {
+std::map<HMIDIOUT, std::shared_ptr<OpenOutput>>& openDevices(Registry& r, HMIDIOUT) {
+    return r.outputs;
+}
+
+// The open device of that handle, In or Out; null when there is none.
+template <typename Handle>
+auto findOpen(Handle handle) {
     Registry& r = registry();
     std::lock_guard<std::mutex> lock(r.mutex);
-    const auto found = r.outputs.find(handle);
-    return found == r.outputs.end() ? nullptr : found->second;
+    auto& devices = openDevices(r, handle);
+    const auto found = devices.find(handle);
+    return found == devices.end() ? nullptr : found->second;
+}
+
+// A call on an open device, In or Out: an unknown handle is refused.
+template <typename Handle, typename Call>
+MMRESULT onOpenDevice(Handle handle, Call call) {
+    const auto open = findOpen(handle);
+    return open ? call(*open->device) : MMSYSERR_INVALHANDLE;
+}
+
+// Records a newly opened device under its handle and gives the program that handle.
+template <typename Open, typename Handle>
+void registerOpen(const std::shared_ptr<Open>& open, Handle* handleOut) {
+    const Handle handle = open->device->handle();
+    {
+        Registry& r = registry();
+        std::lock_guard<std::mutex> lock(r.mutex);
+        openDevices(r, handle)[handle] = open;
+    }
+    *handleOut = handle;
 }
 
 // The device of that number among the ports of one direction.
@@ -144,13 +167,7 @@ MMRESULT WINAPI midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback,
         [device](const uint8_t* bytes, size_t count) { device->deliver(bytes, count); });
     if (open->link == nullptr) return MMSYSERR_ALLOCATED;
 
-    const HMIDIIN handle = open->device->handle();
-    {
-        Registry& r = registry();
-        std::lock_guard<std::mutex> lock(r.mutex);
-        r.inputs[handle] = open;
-    }
-    *phmi = handle;
+    registerOpen(open, phmi);
     open->device->notifyOpen();
     return MMSYSERR_NOERROR;
 } catch (...) {
@@ -158,32 +175,27 @@ MMRESULT WINAPI midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback,
 }
 
 MMRESULT WINAPI midiInPrepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
-    const auto open = findInput(hmi);
-    return open ? open->device->prepareHeader(pmh, cbmh) : MMSYSERR_INVALHANDLE;
+    return onOpenDevice(hmi, [&](auto& device) { return device.prepareHeader(pmh, cbmh); });
 }
 
 MMRESULT WINAPI midiInUnprepareHeader(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
-    const auto open = findInput(hmi);
-    return open ? open->device->unprepareHeader(pmh, cbmh) : MMSYSERR_INVALHANDLE;
+    return onOpenDevice(hmi, [&](auto& device) { return device.unprepareHeader(pmh, cbmh); });
 }
 
 MMRESULT WINAPI midiInAddBuffer(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
-    const auto open = findInput(hmi);
-    return open ? open->device->addBuffer(pmh, cbmh) : MMSYSERR_INVALHANDLE;
+    return onOpenDevice(hmi, [&](auto& device) { return device.addBuffer(pmh, cbmh); });
 }
 
 MMRESULT WINAPI midiInStart(HMIDIIN hmi) {
-    const auto open = findInput(hmi);
-    return open ? open->device->start() : MMSYSERR_INVALHANDLE;
+    return onOpenDevice(hmi, [&](auto& device) { return device.start(); });
 }
 
 MMRESULT WINAPI midiInReset(HMIDIIN hmi) {
-    const auto open = findInput(hmi);
-    return open ? open->device->reset() : MMSYSERR_INVALHANDLE;
+    return onOpenDevice(hmi, [&](auto& device) { return device.reset(); });
 }
 
 MMRESULT WINAPI midiInClose(HMIDIIN hmi) {
-    const auto open = findInput(hmi);
+    const auto open = findOpen(hmi);
     if (!open) return MMSYSERR_INVALHANDLE;
     const MMRESULT refused = open->device->beginClose();
     if (refused != MMSYSERR_NOERROR) return refused;
@@ -213,36 +225,27 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR /*dwCallb
     open->device = std::make_unique<OutputDevice>(
         [link](const uint8_t* bytes, size_t count) { return link->send(bytes, count); });
 
-    const HMIDIOUT handle = open->device->handle();
-    {
-        Registry& r = registry();
-        std::lock_guard<std::mutex> lock(r.mutex);
-        r.outputs[handle] = open;
-    }
-    *phmo = handle;
+    registerOpen(open, phmo);
     return MMSYSERR_NOERROR;
 } catch (...) {
     return MMSYSERR_NOMEM;
 }
 
 MMRESULT WINAPI midiOutPrepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
-    const auto open = findOutput(hmo);
-    return open ? open->device->prepareHeader(pmh, cbmh) : MMSYSERR_INVALHANDLE;
+    return onOpenDevice(hmo, [&](auto& device) { return device.prepareHeader(pmh, cbmh); });
 }
 
 MMRESULT WINAPI midiOutUnprepareHeader(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
-    const auto open = findOutput(hmo);
-    return open ? open->device->unprepareHeader(pmh, cbmh) : MMSYSERR_INVALHANDLE;
+    return onOpenDevice(hmo, [&](auto& device) { return device.unprepareHeader(pmh, cbmh); });
 }
 
 MMRESULT WINAPI midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
-    const auto open = findOutput(hmo);
-    return open ? open->device->longMsg(pmh, cbmh) : MMSYSERR_INVALHANDLE;
+    return onOpenDevice(hmo, [&](auto& device) { return device.longMsg(pmh, cbmh); });
 }
 
 MMRESULT WINAPI midiOutReset(HMIDIOUT hmo) {
     // Nothing is ever left queued to take back.
-    return findOutput(hmo) ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
+    return findOpen(hmo) ? MMSYSERR_NOERROR : MMSYSERR_INVALHANDLE;
 }
 
 MMRESULT WINAPI midiOutClose(HMIDIOUT hmo) {
