@@ -7,17 +7,11 @@
 set -u
 # shellcheck source=/dev/null
 . /results/config # root, build, kit_name, usb_cases, usb_programs, unplug_bytes
-out=/results/out
-export HOME=/tmp WINEDEBUG=-all LC_ALL=C LANG=C
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# shellcheck source=guest-common.sh
+. "$root/.ci/vm/guest-common.sh"
 export WINEPREFIX=/results/prefix32 WINEARCH=win32
-unset DISPLAY WAYLAND_DISPLAY
 gadget=/sys/kernel/config/usb_gadget/brevanto
 raw=/dev/snd/midiC7D0 # the gadget's card has index 7: never card 0, never device 0
-
-uptime_cs() { read -r up _ </proc/uptime; echo "${up%.*}${up#*.}"; }
-elapsed() { local cs=$(($(uptime_cs) - $1)); printf '%d.%02d' $((cs / 100)) $((cs % 100)); }
-note() { echo "$*" >>"$out/notes"; }
 
 # plug: binds the gadget to the controller and waits until the host side's sequencer client is
 # there (enumeration takes a few seconds under emulation).
@@ -48,28 +42,6 @@ make_gadget() {
         echo 7 >"$gadget/functions/midi.usb0/index" &&
         echo BrevantoGadget >"$gadget/functions/midi.usb0/id" &&
         ln -s "$gadget/functions/midi.usb0" "$gadget/configs/c.1/"
-}
-
-start_device() {
-    local name=$1
-    shift
-    "$build/brevanto-device" --raw-midi "$raw" --exit-after 300 \
-        --received-log "$out/$name.received" --flashed "$out/$name.flashed" "$@" \
-        >"$out/$name.device" 2>&1 &
-    device_pid=$!
-    local tries=0
-    until grep -q listening "$out/$name.device" 2>/dev/null; do
-        tries=$((tries + 1))
-        if [ $tries -gt 100 ] || ! kill -0 $device_pid 2>/dev/null; then
-            note "$name: the device did not start"
-            return
-        fi
-        sleep 0.1
-    done
-}
-stop_device() {
-    kill "$device_pid" 2>/dev/null
-    wait "$device_pid"
 }
 
 # command_for PROGRAM: how to start the Linux product or the 32-bit Windows one.
@@ -138,7 +110,7 @@ if plug; then
             continue
         fi
         for case in $usb_cases; do
-            start_device "usb-$program-$case" $(cat "/results/$case.options")
+            start_device "usb-$program-$case" --raw-midi "$raw" $(cat "/results/$case.options")
             run "usb-$program-$case" "$program"
             stop_device
         done
@@ -148,7 +120,7 @@ if plug; then
         # A fresh link for each: the previous pull left none.
         [ -n "$(cat "$gadget/UDC")" ] || plug || break
         # Answers 200 ms late, so that even the quick Linux run is still under way at the pull.
-        start_device "usb-$program-unplug" --delay-ms 200
+        start_device "usb-$program-unplug" --raw-midi "$raw" --delay-ms 200
         run_unplugged "usb-$program-unplug" "$program"
         stop_device
     done
