@@ -236,6 +236,7 @@ timeout --kill-after=10 "$vm_timeout" qemu-system-x86_64 -accel "$accel" -m 3072
     -kernel "$vmlinuz" -initrd "$build/initramfs.cpio.gz" \
     -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
     -virtfs local,path="$share",mount_tag=results,security_model=none,multidevs=remap \
+    -virtfs local,path="$root",mount_tag=checkout,security_model=none,readonly=on,multidevs=remap \
     -append "console=ttyS0 quiet loglevel=1 panic=-1" \
     -display none -serial stdio -monitor none -no-reboot </dev/null >"$console" 2>&1 || status=$?
 vm_ms=$((($(date +%s%N) - boot_started) / 1000000))

@@ -113,6 +113,16 @@ if [ -f /kit/wine ] || [ -f /kit/usb ]; then
         mount -o bind /dev /newroot/dev && mount -t proc proc /newroot/proc &&
         mount -t sysfs sys /newroot/sys && mount -t tmpfs tmp /newroot/tmp &&
         mount -t devpts devpts /newroot/dev/pts 2>/dev/null
+    # The checkout comes as a share of its own, under an overlay of its own: the host's root does
+    # not reach into other file systems (a checkout under /tmp is on one), and the guest's /tmp
+    # would hide it anyway. Wine writes into its prefix in the build directory.
+    if [ -f /newroot/results/config ]; then
+        checkout=$(. /newroot/results/config && echo "$root")
+        mkdir -p /checkout /overlay/checkout-upper /overlay/checkout-work "/newroot$checkout" &&
+            mount -t 9p -o trans=virtio,version=9p2000.L,ro,msize=512000 checkout /checkout &&
+            mount -t overlay overlay -o lowerdir=/checkout,upperdir=/overlay/checkout-upper,workdir=/overlay/checkout-work "/newroot$checkout" ||
+            echo "@@@ NOTE the checkout could not be mounted"
+    fi
     if [ ! -f /newroot/results/config ]; then
         echo "@@@ NOTE the host's root could not be mounted"
     elif [ -f /kit/wine ]; then
