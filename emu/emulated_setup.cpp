@@ -57,4 +57,11 @@ std::string wireLogText(const std::vector<SentMessage>& messages) {
     return text;
 }
 
+bool writeFile(const std::string& path, const std::string& text) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) return false;
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    return std::fclose(file) == 0 && written;
+}
+
 }  // namespace emu

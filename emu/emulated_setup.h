@@ -17,4 +17,7 @@ std::shared_ptr<BrevantoDevice> setUpEmulation(const SimOptions& options);
 // One line per accepted message: upper-case two-digit hex bytes separated by single spaces.
 std::string wireLogText(const std::vector<SentMessage>& messages);
 
+// Writes text to the file at path, replacing it; false if any of it could not be written.
+bool writeFile(const std::string& path, const std::string& text);
+
 }  // namespace emu

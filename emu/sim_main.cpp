@@ -11,16 +11,9 @@
 
 namespace {
 
-bool writeFile(const std::string& path, const std::string& text) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) return false;
-    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    return std::fclose(file) == 0 && written;
-}
-
 // Refuses an output file that cannot be made before the run, not after it.
 bool canWrite(const std::string& path) {
-    return path.empty() || writeFile(path, "");
+    return path.empty() || emu::writeFile(path, "");
 }
 
 }  // namespace
@@ -55,12 +48,12 @@ int main(int argc, char** argv) {
     const int status = runUpdate();
     bool written = true;
     if (!options.wireLog.empty()) {
-        written = writeFile(options.wireLog, emu::wireLogText(emu::sentMessages())) && written;
+        written = emu::writeFile(options.wireLog, emu::wireLogText(emu::sentMessages())) && written;
     }
     if (!options.flashed.empty()) {
         std::string image;
         if (device) image.assign(device->flashed().begin(), device->flashed().end());
-        written = writeFile(options.flashed, image) && written;
+        written = emu::writeFile(options.flashed, image) && written;
     }
     if (!written) std::fprintf(stderr, "talveron-update-sim: cannot write the logs\n");
     return status;

@@ -142,22 +142,17 @@ void reportError(RtMidiError::Type type, const std::string& text, void*) {
     gPortFailed.store(true);
 }
 
-bool writeFile(const std::string& path, const std::string& content) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) return false;
-    const bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
-    return std::fclose(file) == 0 && written;
-}
-
 // Writes the logs and the closing line once the device has stopped.
 int finish(const Options& options, Station& station) {
     std::lock_guard<std::mutex> lock(station.mutex);
     bool written = true;
     if (!options.receivedLog.empty())
-        written = writeFile(options.receivedLog, emu::wireLogText(station.received)) && written;
+        written =
+            emu::writeFile(options.receivedLog, emu::wireLogText(station.received)) && written;
     if (!options.flashed.empty()) {
         const auto& image = station.device.flashed();
-        written = writeFile(options.flashed, std::string(image.begin(), image.end())) && written;
+        written =
+            emu::writeFile(options.flashed, std::string(image.begin(), image.end())) && written;
     }
     std::printf("brevanto-device: %zu messages received, %zu bytes flashed\n",
                 station.received.size(), station.device.flashed().size());
