@@ -11,10 +11,6 @@
 
 namespace {
 
-char asciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 char asciiUpper(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
@@ -28,7 +24,7 @@ bool wildcardMatches(const char* pattern, const char* name) {
         }
     }
     if (*name == '\0') return false;
-    if (*pattern != '?' && asciiLower(*pattern) != asciiLower(*name)) return false;
+    if (*pattern != '?' && asciiUpper(*pattern) != asciiUpper(*name)) return false;
     return wildcardMatches(pattern + 1, name + 1);
 }
 
