@@ -119,18 +119,19 @@ class Service {
         return static_cast<DWORD_PTR>(
             std::chrono::duration_cast<std::chrono::milliseconds>(now() - d.openedAt).count());
     }
-    // Nothing has come due that the worker has still to hand on or deliver.
-    bool settled() const {
-        if (!waiting_ || delivering_) return false;
-        const auto t = now();
-        if (!events_.empty() && events_.begin()->first.first <= t) return false;
+    // When the worker has next to hand on a message or deliver input; max() when never.
+    Clock::time_point nextDue() const {
+        auto next = Clock::time_point::max();
+        if (!events_.empty()) next = events_.begin()->first.first;
         for (const OutDevice& d : out_) {
             for (const Playing& p : d.playing) {
-                if (!p.handedToPeer && p.end <= t) return false;
+                if (!p.handedToPeer) next = std::min(next, p.end);
             }
         }
-        return true;
+        return next;
     }
+    // Nothing has come due that the worker has still to hand on or deliver.
+    bool settled() const { return waiting_ && !delivering_ && nextDue() > now(); }
 
     // Lets a callback under way on the worker finish before the caller changes a device's
     // buffers, as the real service does not hand a buffer back twice.
@@ -345,14 +346,25 @@ std::vector<std::string> callLog() {
 #ifndef _WIN32
 namespace {
 
-// The program's pause: the clock moves on, and everything that has come due by then is handed on
-// and delivered before the program looks at its reply slot again.
+// The program's pause: the clock moves on, and everything that comes due on the way is handed on
+// and delivered at its own time, before the program looks at its reply slot again. What is due is
+// settled before the clock moves, so a run never depends on how fast the worker thread is: the
+// same command gives the same run. A pause with nothing due on the way wakes nobody.
 void virtualSleep(DWORD milliseconds) {
     Service& s = service();
     std::unique_lock<std::mutex> lock(s.mutex_);
-    s.virtualNow_ += std::chrono::milliseconds(milliseconds);
-    s.wake_.notify_all();
-    s.idle_.wait_for(lock, kSettleLimit, [&s] { return s.settled(); });
+    const auto target = s.virtualNow_ + std::chrono::milliseconds(milliseconds);
+    for (;;) {
+        if (!s.settled()) {
+            s.wake_.notify_all();
+            // Only a callback that never returns keeps it from settling: then time moves on.
+            if (!s.idle_.wait_for(lock, kSettleLimit, [&s] { return s.settled(); })) break;
+        }
+        const auto next = s.nextDue();
+        if (next > target) break;
+        s.virtualNow_ = std::max(s.virtualNow_, next);
+    }
+    s.virtualNow_ = target;
 }
 
 int64_t virtualNowNanoseconds() {

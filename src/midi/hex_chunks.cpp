@@ -25,24 +25,32 @@ void encodeChunk(const uint8_t* bytes, uint16_t byteCount, uint8_t* text) {
 
 }  // namespace
 
-MMRESULT sendRecordHex(const uint8_t* record, uint16_t recordBytes) {
+MMRESULT sendNextHexChunk(HexChunks& chunks) {
     uint8_t text[2 * kFullChunkBytes];
-    uint16_t remaining = recordBytes;
-    while (remaining > 0) {
-        const uint8_t* next = record + (recordBytes - remaining);
-        if (remaining >= kFullChunkBytes) {
-            encodeChunk(next, kFullChunkBytes, text);
-            const MMRESULT result = sendSysEx(text, 2 * kFullChunkBytes);
-            if (result != MMSYSERR_NOERROR) {
-                return result;
-            }
-            remaining = static_cast<uint16_t>(remaining - kFullChunkBytes);
-        } else {
-            encodeChunk(next, remaining, text);
-            sendSysEx(text, static_cast<uint16_t>(2 * remaining));
-            remaining = 0;
+    const uint8_t* next = chunks.record + (chunks.recordBytes - chunks.remaining);
+    if (chunks.remaining >= kFullChunkBytes) {
+        encodeChunk(next, kFullChunkBytes, text);
+        const MMRESULT result = sendSysEx(text, 2 * kFullChunkBytes);
+        if (result != MMSYSERR_NOERROR) {
+            return result;
         }
-        Sleep(kChunkPauseMs);
+        chunks.remaining = static_cast<uint16_t>(chunks.remaining - kFullChunkBytes);
+    } else {
+        encodeChunk(next, chunks.remaining, text);
+        sendSysEx(text, static_cast<uint16_t>(2 * chunks.remaining));
+        chunks.remaining = 0;
+    }
+    Sleep(kChunkPauseMs);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT sendRecordHex(const uint8_t* record, uint16_t recordBytes) {
+    HexChunks chunks = startHexChunks(record, recordBytes);
+    while (hexChunksLeft(chunks)) {
+        const MMRESULT result = sendNextHexChunk(chunks);
+        if (result != MMSYSERR_NOERROR) {
+            return result;
+        }
     }
     return MMSYSERR_NOERROR;
 }

@@ -12,6 +12,25 @@ constexpr DWORD kChunkPauseMs = 1;
 // Writes the two characters of byte, high nibble first, to out[0] and out[1].
 void hexEncodeByte(uint8_t byte, char* out);
 
+// A record on its way out, chunk by chunk, for a sender that looks at the link between chunks.
+struct HexChunks {
+    const uint8_t* record;
+    uint16_t recordBytes;
+    uint16_t remaining;  // bytes not yet sent
+};
+
+inline HexChunks startHexChunks(const uint8_t* record, uint16_t recordBytes) {
+    return HexChunks{record, recordBytes, recordBytes};
+}
+
+inline bool hexChunksLeft(const HexChunks& chunks) {
+    return chunks.remaining > 0;
+}
+
+// Sends the next chunk: 23 bytes, or the short rest; then pauses 1 ms. Returns the failure of a
+// full chunk; the last short chunk's result is not examined, as for sendRecordHex.
+MMRESULT sendNextHexChunk(HexChunks& chunks);
+
 // Sends the recordBytes bytes at record as consecutive hex chunks. Returns 0, or the failure of
 // the first full chunk that could not be sent. The last short chunk's result is not examined: its
 // loss shows as a missing acknowledgement.

@@ -9,6 +9,17 @@
 namespace {
 
 constexpr DWORD_PTR kNoInstanceData = 0;
+constexpr unsigned kTallyCodeBits = 8;
+
+// Counts one more reply and keeps its code beside the count. Only the callback thread writes the
+// tally; the exchange loop keeps it whole even if a service ever called back from two threads.
+void addToTally(uint8_t code) {
+    uint32_t tally = midiPort.replyTally.load();
+    uint32_t next;
+    do {
+        next = (((tally >> kTallyCodeBits) + 1) << kTallyCodeBits) | code;
+    } while (!midiPort.replyTally.compare_exchange_weak(tally, next));
+}
 
 // Points the input header at the reply buffer, queues it and starts input. The prepare and queue
 // results are not examined: a buffer that was not queued only means no reply ever arrives, which
@@ -75,8 +86,14 @@ void CALLBACK onMidiInput(HMIDIIN /*handle*/, UINT message, DWORD_PTR /*instance
         return;
     }
     MIDIHDR* header = reinterpret_cast<MIDIHDR*>(param1);
-    midiPort.replyCode.store(static_cast<uint8_t>(midiPort.replyBuffer[1]));
-    midiPort.replyCount.store(static_cast<int16_t>(static_cast<uint16_t>(header->dwBytesRecorded)));
+    const uint8_t code = static_cast<uint8_t>(midiPort.replyBuffer[1]);
+    const int16_t count = static_cast<int16_t>(static_cast<uint16_t>(header->dwBytesRecorded));
+    midiPort.replyCode.store(code);
+    midiPort.replyCount.store(count);
+    // An empty buffer handed back by a reset, or a lone byte, is no reply.
+    if (count > 1) {
+        addToTally(code);
+    }
 
     // Re-arm at once, from inside the callback, so that the next System Exclusive message lands in
     // the same buffer. The platform warns against calling the MIDI service from its callback
@@ -102,4 +119,9 @@ uint8_t takeReplyCode() {
 
 int16_t discardReply() {
     return midiPort.replyCount.exchange(0);
+}
+
+ReplyTally replyTallyNow() {
+    const uint32_t tally = midiPort.replyTally.load();
+    return ReplyTally{tally >> kTallyCodeBits, static_cast<uint8_t>(tally)};
 }

@@ -23,3 +23,16 @@ void CALLBACK onMidiInput(HMIDIIN handle, UINT message, DWORD_PTR instance, DWOR
 int16_t replyCountNow();
 uint8_t takeReplyCode();
 int16_t discardReply();
+
+// Every System Exclusive reply received so far, counted, with the code of the last one; read in
+// one piece, so the code always belongs to the reply that made the count.
+struct ReplyTally {
+    uint32_t received;  // counts on from where it stands when the port opens; wraps at 2^24
+    uint8_t lastCode;
+};
+ReplyTally replyTallyNow();
+
+// Replies received between two readings of the tally's count.
+inline uint32_t repliesBetween(uint32_t earlier, uint32_t later) {
+    return (later - earlier) & 0xFFFFFFu;
+}

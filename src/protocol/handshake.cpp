@@ -5,7 +5,25 @@
 #include "midi/midi_out.h"
 #include "protocol/reply_wait.h"
 
+namespace {
+
+// A probe left unanswered within its attempt may still be answered, up to its latest answer time;
+// taken during the transfer, that identity reply would pass for a record's verdict. So before the
+// first record the updater listens until every probe has had its answer or the last one sent is
+// past its latest answer time, and drops what came. The first attempt's window is already behind
+// it, so that much less is left to poll.
+void dropLateProbeReplies(uint32_t tallyBefore, uint32_t probesSent, ClockMark lastProbeSent) {
+    waitForReplies(tallyBefore, probesSent, kLatestAnswerPolls - kHandshakePollsPerAttempt,
+                   lastProbeSent, kLatestAnswerPolls);
+    discardReply();
+}
+
+}  // namespace
+
 StageResult handshake(uint8_t identityCode) {
+    const uint32_t tallyBefore = replyTallyNow().received;
+    uint32_t probesSent = 0;
+    ClockMark lastProbeSent{0, false};
     uint16_t counter = kHandshakeCounterStart;
     for (;;) {
         --counter;
@@ -19,12 +37,17 @@ StageResult handshake(uint8_t identityCode) {
             printText(ConsoleText::kMidiOutMissing);
             return StageResult::kStop;
         }
+        ++probesSent;
+        lastProbeSent = clockNow();
         // A count of 1 ends the wait but is no reply, and is left as it is.
         if (!isReply(waitForReplyCount(kHandshakePollsPerAttempt, WaitUntil::kCountNonZero))) {
             continue;
         }
         const uint8_t code = takeReplyCode();
         if (code == identityCode) {
+            if (repliesBetween(tallyBefore, replyTallyNow().received) < probesSent) {
+                dropLateProbeReplies(tallyBefore, probesSent, lastProbeSent);
+            }
             return StageResult::kContinue;
         }
         printText(code == kReplyResetting ? ConsoleText::kResetting : ConsoleText::kNotMatched);

@@ -31,17 +31,41 @@ void printRejection(uint8_t code) {
     }
 }
 
-// After a run with unanswered attempts: were the verdicts taken the records' own? Not if a late
-// verdict was found before a send, nor if one still arrives now. A device that answers late does
-// so on every record, and a record it kept silent on n times was answered at least n windows
-// late, so the updater listens for one window more than that: the owed verdict of the last record
-// arrives within it.
-bool verdictsWereInStep(bool lateVerdictDiscarded, uint8_t longestSilence, uint16_t polls) {
-    if (lateVerdictDiscarded) {
-        return false;
+// Where the transfer stands with the device's replies: every reply up to the tally's count
+// accounted has been paired with the attempt it answers.
+struct ReplyBook {
+    uint32_t accounted;
+    bool anyUnanswered;  // some attempt's latest answer time passed without a reply
+};
+
+// Nothing is owed an answer between two attempts, so any reply that has come since the last one
+// was accounted for cannot be paired with a send.
+bool unpairedReplyCame(const ReplyBook& book) {
+    return replyTallyNow().received != book.accounted;
+}
+
+// Sends one attempt at a record, looking for replies before every chunk: one that comes while the
+// attempt is still going out cannot be its verdict, and nothing more is sent after it.
+enum class AttemptSend { kSent, kSendFailed, kUnpairedReply };
+
+AttemptSend sendAttempt(const uint8_t* record, uint16_t size, const ReplyBook& book) {
+    HexChunks chunks = startHexChunks(record, size);
+    while (hexChunksLeft(chunks)) {
+        if (unpairedReplyCame(book)) {
+            return AttemptSend::kUnpairedReply;
+        }
+        if (sendNextHexChunk(chunks) != MMSYSERR_NOERROR) {
+            return AttemptSend::kSendFailed;
+        }
     }
-    const uint16_t listenPolls = static_cast<uint16_t>(polls * (longestSilence + 1));
-    return !isReply(waitForReplyCount(listenPolls, WaitUntil::kReplyPresent));
+    return AttemptSend::kSent;
+}
+
+// A device that has stored a record twice is left in its update mode rather than given the rest
+// of a wrong image: the run ends here, before anything more is sent.
+StageResult stopOnUnpairedReply() {
+    printText(ConsoleText::kUpdateError);
+    return StageResult::kStop;
 }
 
 }  // namespace
@@ -50,36 +74,32 @@ StageResult transferImage(const ImageBuffer& image) {
     uint16_t position = 0;
     uint16_t acknowledged = 0;
     uint8_t failedAttempts = 0;
-    uint16_t polls = kVerdictPolls;
-    // Replies carry no sequence number. Once an attempt has gone unanswered, its verdict may still
-    // come: taken for a later attempt's, it puts every verdict after it one record behind.
-    uint8_t silentAttempts = 0;         // of the record being sent
-    uint8_t longestSilence = 0;         // most silent attempts on any one record
-    bool lateVerdictDiscarded = false;  // after an unanswered attempt
     Spinner spinner{0};
+    // Replies carry no sequence number. A reply is taken only where it can belong to one send:
+    // the attempt last sent, once it is all out and until its latest answer time has passed.
+    ReplyBook book{replyTallyNow().received, false};
 
     while (position < image.count) {
         const uint16_t size = recordSize(image, position);
         const uint16_t percent = acknowledgedPercent(acknowledged, image.count);
         printProgressLine(spinner, percent);
 
-        // Whatever is in the slot now came before this attempt and cannot be its verdict. After an
-        // unanswered attempt it is that attempt's verdict come late: the device has taken a record
-        // the updater counted as lost.
-        if (isReply(discardReply()) && longestSilence > 0) {
-            lateVerdictDiscarded = true;
+        switch (sendAttempt(image.bytes + position, size, book)) {
+            case AttemptSend::kSent:
+                break;
+            case AttemptSend::kSendFailed:
+                printText(ConsoleText::kLineEnd);  // off the progress line first
+                printText(ConsoleText::kMidiOutMissing);
+                return StageResult::kStop;
+            case AttemptSend::kUnpairedReply:
+                return stopOnUnpairedReply();
         }
-        if (sendRecordHex(image.bytes + position, size) != MMSYSERR_NOERROR) {
-            printText(ConsoleText::kLineEnd);  // off the progress line first
-            printText(ConsoleText::kMidiOutMissing);
-            return StageResult::kStop;
-        }
-        polls = percent >= kLatePercent ? kVerdictPollsLate : kVerdictPolls;
-        if (!isReply(waitForReplyCount(polls, WaitUntil::kReplyPresent))) {
-            ++silentAttempts;
-            if (silentAttempts > longestSilence) {
-                longestSilence = silentAttempts;
-            }
+        // A device may answer up to its latest answer time, so it is waited for that long: a
+        // device that answers in time never sees a resend, and stores each record once.
+        const uint32_t replies =
+            waitForReplies(book.accounted, 1, kLatestAnswerPolls, clockNow(), kLatestAnswerPolls);
+        if (replies == 0) {
+            book.anyUnanswered = true;
             if (++failedAttempts >= kMaxAttemptsPerRecord) {
                 printText(ConsoleText::kNotResponding);
                 return StageResult::kStop;
@@ -87,12 +107,19 @@ StageResult transferImage(const ImageBuffer& image) {
             stepSpinnerBack(spinner);
             continue;
         }
-
-        const uint8_t code = takeReplyCode();
+        // The tally's count and code are read together: if it still stands at one reply past the
+        // last accounted for, its code is this attempt's verdict; a second reply means one send
+        // was answered twice, or an answer came for a send long given up on.
+        const ReplyTally tally = replyTallyNow();
+        if (repliesBetween(book.accounted, tally.received) != 1) {
+            return stopOnUnpairedReply();
+        }
+        book.accounted = tally.received;
+        discardReply();  // the slot holds the same reply: taken
+        const uint8_t code = tally.lastCode;
         if (code == kReplyAcknowledged) {
             acknowledged = static_cast<uint16_t>(acknowledged + size);
             failedAttempts = 0;
-            silentAttempts = 0;
             position = static_cast<uint16_t>(position + size);
             continue;
         }
@@ -110,9 +137,15 @@ StageResult transferImage(const ImageBuffer& image) {
         }
         printRejection(code);
     }
-    if (longestSilence > 0 && !verdictsWereInStep(lateVerdictDiscarded, longestSilence, polls)) {
-        printText(ConsoleText::kUpdateError);
-        return StageResult::kStop;
+    // An attempt that went unanswered was resent on the promise that its answer would never come.
+    // A device that answers after all has broken it, and may have stored a record twice: one more
+    // latest answer time shows it. Without such an attempt, any reply that has come since the
+    // last verdict is one too many.
+    if (book.anyUnanswered) {
+        waitForReplies(book.accounted, 1, kLatestAnswerPolls, clockNow(), kLatestAnswerPolls);
+    }
+    if (unpairedReplyCame(book)) {
+        return stopOnUnpairedReply();
     }
     printText(ConsoleText::kDone);
     printText(ConsoleText::kSuccess);

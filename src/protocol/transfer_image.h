@@ -14,10 +14,6 @@ constexpr uint8_t kReplyEraseError = 0x25;
 constexpr uint8_t kReplyRestarting = 0x77;
 
 constexpr uint8_t kMaxAttemptsPerRecord = 20;
-constexpr uint16_t kVerdictPolls = 50;
-// Near the end the device takes longer over a record, so it gets four times the wait.
-constexpr uint16_t kVerdictPollsLate = 200;
-constexpr uint16_t kLatePercent = 85;
 
 // The last stage: sends every record and takes the device's verdict on each. Always ends the run.
 StageResult transferImage(const ImageBuffer& image);

@@ -98,7 +98,8 @@ TEST_F(ReplySlotTest, CloseWhileRepliesArriveLeavesNothingQueued) {
 
 TEST_F(ReplySlotTest, ReplyCodeNeverTearsAcrossReplies) {
     // Many replies of alternating codes: whatever count the main thread sees, the code it reads
-    // belongs to one of them.
+    // belongs to one of them; and the tally counts every one, however many land between polls.
+    const uint32_t before = replyTallyNow().received;
     for (int i = 0; i < 500; ++i) {
         emu::sendInput(0, {0xF0, static_cast<uint8_t>(i % 2 ? 0x1A : 0x20), 0xF7});
     }
@@ -111,6 +112,9 @@ TEST_F(ReplySlotTest, ReplyCodeNeverTearsAcrossReplies) {
         }
     }
     ASSERT_TRUE(emu::waitForInputDelivered());
+    const ReplyTally tally = replyTallyNow();
+    EXPECT_EQ(repliesBetween(before, tally.received), 500u);
+    EXPECT_EQ(tally.lastCode, 0x1A);
 }
 
 }  // namespace
