@@ -11,6 +11,8 @@
 
 namespace {
 
+constexpr int kLogNotWritten = 1;
+
 // Refuses an output file that cannot be made before the run, not after it.
 bool canWrite(const std::string& path) {
     return path.empty() || emu::writeFile(path, "");
@@ -55,6 +57,11 @@ int main(int argc, char** argv) {
         if (device) image.assign(device->flashed().begin(), device->flashed().end());
         written = emu::writeFile(options.flashed, image) && written;
     }
-    if (!written) std::fprintf(stderr, "talveron-update-sim: cannot write the logs\n");
+    // A log asked for and not written would leave a caller comparing an empty or stale file: the
+    // run's own status (always 0) gives way, as for brevanto-device.
+    if (!written) {
+        std::fprintf(stderr, "talveron-update-sim: cannot write the logs\n");
+        return kLogNotWritten;
+    }
     return status;
 }

@@ -71,6 +71,11 @@ std::FILE* openRegularFile(const char* name);
 // process, as on Windows: an update is never cut off part-way with the device half-flashed.
 void ignoreClosedOutput();
 
+// The name of a file as the console may be shown it: on POSIX every control character (C0, DEL,
+// C1) becomes '?', on Windows the name stays as it is. At most shownSize bytes with the
+// terminator; never longer than the name.
+void printableFileName(const char* name, char* shown, size_t shownSize);
+
 // The console's final key press. On Windows this is the command interpreter's "pause";
 // elsewhere platform/posix prints the same prompt and waits for one key.
 void pauseConsole();

@@ -40,12 +40,18 @@ const char* const kUsage =
     "  --delay-ms MS         answers MS milliseconds late\n"
     "  --received-log FILE   on exit, every message received, as hex, one per line\n"
     "  --flashed FILE        on exit, the acknowledged records as they would be flashed\n"
-    "  --exit-after S        stops by itself after S seconds (default 600)\n"
+    "  --exit-after S        stops by itself after S seconds (1 to 604800, default 600)\n"
     "  --raw-midi FILE       plays on this raw MIDI device (/dev/snd/midiC7D0) instead\n";
 
 constexpr const char* kClientName = "Brevanto";
 constexpr long kDefaultExitAfterSeconds = 600;
+// A week: far beyond any test, and far below where the deadline's clock arithmetic overflows.
+constexpr long kMaxExitAfterSeconds = 604800;
 constexpr auto kStopPollStep = std::chrono::milliseconds(10);
+// The updater's longest message is a record's hex chunk of a few dozen bytes. A System Exclusive
+// message past this is no updater's: it is dropped, and reading resumes at the next F0, so that a
+// stream that never sends F7 cannot grow the message without end.
+constexpr size_t kMaxSysExBytes = 4096;
 
 std::atomic<bool> gStop{false};
 std::atomic<bool> gPortFailed{false};
@@ -74,6 +80,21 @@ bool isOption(const std::string& name) {
            name == "--flashed" || name == "--exit-after" || name == "--raw-midi";
 }
 
+// Decimal digits only, within 1 to kMaxExitAfterSeconds; strtol would also take signs, spaces and
+// values that overflow.
+bool parseExitAfter(const std::string& text, long& seconds) {
+    if (text.empty()) return false;
+    long value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + (c - '0');
+        if (value > kMaxExitAfterSeconds) return false;
+    }
+    if (value < 1) return false;
+    seconds = value;
+    return true;
+}
+
 // Options come as "--name value" or "--name=value"; --help asks for the usage.
 bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
     std::vector<std::string> deviceArgs;
@@ -94,10 +115,9 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
         } else if (name == "--raw-midi") {
             options.rawMidi = value;
         } else if (name == "--exit-after") {
-            char* end = nullptr;
-            options.exitAfterSeconds = std::strtol(value.c_str(), &end, 10);
-            if (value.empty() || *end != '\0' || options.exitAfterSeconds <= 0) {
-                error = "bad option: " + name + " " + value;
+            if (!parseExitAfter(value, options.exitAfterSeconds)) {
+                error = "bad option: " + name + " " + value + " (seconds, 1 to " +
+                        std::to_string(kMaxExitAfterSeconds) + ")";
                 return false;
             }
         } else if (isDeviceOption(name)) {
@@ -161,8 +181,8 @@ int finish(const Options& options, Station& station) {
 }
 
 // The device on a raw MIDI byte stream. A System Exclusive message cut short (a status byte or a
-// new F0 before its F7) is logged as it came and not answered, as a device drops it; short
-// messages and real-time bytes are ignored.
+// new F0 before its F7) is logged as it came and not answered, as a device drops it; one longer
+// than kMaxSysExBytes is dropped unlogged; short messages and real-time bytes are ignored.
 int runRaw(const Options& options) {
     Station station(options.sim.script);
     station.delayMs = options.sim.delayMs;
@@ -187,11 +207,19 @@ int runRaw(const Options& options) {
         unsigned char bytes[512];
         const ssize_t count = read(fd, bytes, sizeof bytes);
         if (count < 0 && errno != EAGAIN && errno != EINTR) break;
+        // The end of a file, or of a device that reads as one, is ready at once and for ever:
+        // wait as a silent port is waited on, rather than spin.
+        if (count == 0) std::this_thread::sleep_for(kStopPollStep);
         for (ssize_t i = 0; i < count; ++i) {
             const unsigned char byte = bytes[i];
             if (byte >= 0xF8) continue;
             if (inSysEx && byte < 0x80) {
-                message.push_back(byte);
+                if (message.size() < kMaxSysExBytes) {
+                    message.push_back(byte);
+                } else {
+                    inSysEx = false;
+                    message.clear();
+                }
                 continue;
             }
             if (inSysEx) {

@@ -3,6 +3,7 @@
 // The content is the same on every run, so transcripts and wire logs can be compared.
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -12,6 +13,11 @@ constexpr unsigned kPayloadBytes = 256;  // a flash page per record
 constexpr unsigned kRecordOverhead = 4;  // length field and checksum
 constexpr unsigned kBytesPerLine = 32;
 constexpr unsigned long kMaxImageBytes = 65535;
+
+const char* const kUsage = "usage: make-sample-kit FILE [IMAGE_BYTES]\n";
+const char* const kHelp =
+    "Writes a sample Brevanto kit: a firmware-like image in valid records, as hex text,\n"
+    "exactly IMAGE_BYTES bytes (decimal, 4 to 65535; default 40960).\n";
 
 // Exactly imageBytes bytes: full pages, and where a page would leave less than a whole record
 // behind, a shorter one before the last.
@@ -57,11 +63,27 @@ bool parseSize(const char* text, unsigned long& size) {
     return true;
 }
 
+bool asksForHelp(const char* arg) {
+    return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (asksForHelp(argv[i])) {
+            std::printf("%s%s", kUsage, kHelp);
+            return 0;
+        }
+    }
+    // An option is never taken for the file name, which would make a kit called "--size". A
+    // size starting with '-' is refused as a size.
+    if (argc >= 2 && argv[1][0] == '-') {
+        std::fprintf(stderr, "make-sample-kit: unknown option: %s\n%s", argv[1], kUsage);
+        return 2;
+    }
     if (argc < 2 || argc > 3) {
-        std::fprintf(stderr, "usage: make-sample-kit FILE [IMAGE_BYTES]\n");
+        std::fputs(kUsage, stderr);
         return 2;
     }
     unsigned long imageBytes = kDefaultImageBytes;

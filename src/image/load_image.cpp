@@ -4,17 +4,21 @@
 
 #include "common/console_text.h"
 #include "image/decode_kit_text.h"
+#include "image/find_kit_file.h"
 #include "win_base.h"
 
 StageResult loadImage(const char* kitFileName, ImageBuffer& image) {
     // Binary mode: line ends are whitespace to the decoder whatever the platform writes. Only a
     // regular file: a folder or a pipe of that name is no kit, and a pipe would never end.
     std::FILE* file = openRegularFile(kitFileName);
+    // The name as the console may show it, in a copy: the file is opened by its real name.
+    char shownName[kKitFileNameSize];
+    printableFileName(kitFileName, shownName, sizeof shownName);
     if (file == nullptr) {
-        printText(ConsoleText::kFileNotFound, kitFileName);
+        printText(ConsoleText::kFileNotFound, shownName);
         return StageResult::kStop;
     }
-    printText(ConsoleText::kFileOpen, kitFileName);
+    printText(ConsoleText::kFileOpen, shownName);
     const KitDecodeStatus status = decodeKitFile(file, image);
     // Opened read-only: nothing is lost if the close fails.
     std::fclose(file);

@@ -137,6 +137,43 @@ TEST(RunTranscript, KitEntryThatIsNoRegularFile) {
     }
 }
 
+TEST(RunTranscript, KitNameShowsEachControlCharacterAsAQuestionMark) {
+    // The name as the file system has it, and as the console must show it: read as UTF-8, with
+    // C0, DEL and C1 controls (U+0080 to U+009F, or a lone byte 0x80 to 0x9F) shown as '?'. The
+    // file itself must still be found and opened by its real name.
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"Brevanto\nTarget update successfully!\n.kit",
+         "Brevanto?Target update successfully!?.kit"},
+        {"Brevanto\x1b[8mhidden\x1b[0m.kit", "Brevanto?[8mhidden?[0m.kit"},
+        {"Brevanto\x01\t\r\x1f\x7f.kit", "Brevanto?????.kit"},
+        // Valid UTF-8 as it is: é, and € and an emoji, whose later bytes lie in 0x80 to 0x9F.
+        {"Brevanto_\xc3\xa9.kit", "Brevanto_\xc3\xa9.kit"},
+        {"Brevanto\xe2\x82\xac\xf0\x9f\x98\x80.kit", "Brevanto\xe2\x82\xac\xf0\x9f\x98\x80.kit"},
+        // C1 controls in UTF-8, and lone bytes; U+00A0 and lone 0xA0 and 0xFF are no controls.
+        {"Brevanto\xc2\x80\xc2\x9b[2J\xc2\x9f\xc2\xa0.kit", "Brevanto??[2J?\xc2\xa0.kit"},
+        {"Brevanto\x80\x9b[2J\x9f\xa0\xff.kit", "Brevanto??[2J?\xa0\xff.kit"},
+        // No valid sequence: a cut one, overlong forms, a surrogate. Each byte stands alone.
+        {"Brevanto\xe2\x82.kit", "Brevanto\xe2?.kit"},
+        {"Brevanto\xc1\x9b.kit", "Brevanto\xc1?.kit"},
+        {"Brevanto\xe0\x82\x9b.kit", "Brevanto\xe0??.kit"},
+        {"Brevanto\xed\xa0\x80.kit", "Brevanto\xed\xa0?.kit"},
+    };
+    for (const auto& [name, shown] : cases) {
+        ScratchDir dir;
+        dir.write(name, "00 05 01 02 03 FF FA\r\n");
+        const ProcessResult opened = runProcess(TALVERON_UPDATE_EXE, {}, dir.path());
+        EXPECT_EQ(opened.out,
+                  kBanner + "OK: File '" + shown + "' is open.\n" + kUpgradeError + kPrompt)
+            << shown;
+
+        ScratchDir folder;
+        std::filesystem::create_directory(folder.path() / name);
+        const ProcessResult notFound = runProcess(TALVERON_UPDATE_EXE, {}, folder.path());
+        EXPECT_EQ(notFound.out, kBanner + "Error: File '" + shown + "' is not found.\n\n" + kPrompt)
+            << shown;
+    }
+}
+
 TEST(RunTranscript, ArgumentsAreIgnored) {
     ScratchDir dir;
     const ProcessResult result = runProcess(TALVERON_UPDATE_EXE, {"--help", "x.kit"}, dir.path());

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -101,6 +102,37 @@ TEST(ValidateImage, SampleKitsAreExactlyAsLongAsAsked) {
         std::fclose(file);
         EXPECT_EQ(image.count, c.bytes) << c.size;
         EXPECT_TRUE(imageIsValid(image)) << c.size;
+    }
+}
+
+// Its command line: an option is never taken for the kit's file name.
+TEST(ValidateImage, SampleKitToolTakesNoOptionForAFileName) {
+    const std::string usage = "usage: make-sample-kit FILE [IMAGE_BYTES]\n";
+    const struct {
+        std::vector<std::string> args;
+        int exitStatus;
+        std::string out;  // its beginning
+        std::string err;  // its beginning
+    } cases[] = {
+        {{"--help"}, 0, usage, ""},
+        {{"-h", "5"}, 0, usage, ""},
+        {{"kit.hex", "--help"}, 0, usage, ""},
+        {{"--size=5"}, 2, "", "make-sample-kit: unknown option: --size=5\n" + usage},
+        {{"-x", "kit.hex"}, 2, "", "make-sample-kit: unknown option: -x\n" + usage},
+        {{"kit.hex", "-5"}, 2, "", "make-sample-kit: IMAGE_BYTES must be"},
+        {{}, 2, "", usage},
+    };
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        const ProcessResult result = runProcess(MAKE_SAMPLE_KIT_EXE, c.args, dir.path());
+        const std::string name = c.args.empty() ? "(none)" : c.args[0];
+        EXPECT_EQ(result.exitStatus, c.exitStatus) << name;
+        EXPECT_EQ(result.out.substr(0, c.out.size()), c.out) << name;
+        EXPECT_EQ(result.out.empty(), c.out.empty()) << name;
+        EXPECT_EQ(result.err.substr(0, c.err.size()), c.err) << name;
+        EXPECT_EQ(result.err.empty(), c.err.empty()) << name;
+        // Nothing written: no kit named after an option, nor any other.
+        EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << name;
     }
 }
 

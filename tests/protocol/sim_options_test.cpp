@@ -54,6 +54,21 @@ TEST(SimOptions, GoodSpellingsAreAccepted) {
     }
 }
 
+// A log that could be made before the run but not written at its end (a full disk) fails the run
+// after its usual transcript: a caller never compares a log that is not there.
+TEST(SimOptions, LogNotWrittenAtTheEndExitsOne) {
+    using namespace transcript;
+    const std::string success = kHead + progress('-', 0) + kDone + kPrompt;
+    for (const char* option : {"--wire-log", "--flashed"}) {
+        ScratchDir dir;
+        dir.write("Brevanto.kit", kitText(makeRecord({1})));
+        const ProcessResult result = runProcess(
+            TALVERON_UPDATE_SIM_EXE, {"--virtual-time", "yes", option, "/dev/full"}, dir.path());
+        EXPECT_EQ(result.out, success) << option;
+        EXPECT_EQ(result.exitStatus, 1) << option;
+    }
+}
+
 TEST(SimOptions, HelpPrintsTheUsageAndExitsZero) {
     for (const std::vector<std::string>& args :
          std::vector<std::vector<std::string>>{{"--help"}, {"--identity", "0x15", "-h"}}) {

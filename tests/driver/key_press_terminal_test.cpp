@@ -1,0 +1,100 @@
+// The product's key-press wait on a real terminal (a pseudo-terminal): however the wait ends, by a
+// key, by Ctrl-C or Ctrl-\ typed there, or by SIGTERM, the terminal gets its echo and line editing
+// back, and a signal still ends the process as that signal.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "support/run_process.h"
+#include "support/scratch_dir.h"
+
+namespace {
+
+const std::string kPrompt = "Press any key to continue . . . ";
+// Only for a program that never gets as far as it should: each step takes milliseconds.
+constexpr int kStepLimitMs = 10000;
+
+// Reads the terminal's output until it holds `text`, or nothing more comes within the limit.
+bool readUntil(int master, const std::string& text) {
+    std::string got;
+    while (got.find(text) == std::string::npos) {
+        pollfd ready{master, POLLIN, 0};
+        if (poll(&ready, 1, kStepLimitMs) <= 0) return false;
+        char block[256];
+        const ssize_t count = read(master, block, sizeof block);
+        if (count <= 0) return false;
+        got.append(block, static_cast<size_t>(count));
+    }
+    return true;
+}
+
+bool echoes(int master) {
+    termios settings;
+    return tcgetattr(master, &settings) == 0 && (settings.c_lflag & ECHO) != 0 &&
+           (settings.c_lflag & ICANON) != 0;
+}
+
+// The prompt is printed just before the terminal is switched to single keys without echo.
+bool waitForKeyMode(int master) {
+    for (int waited = 0; waited < kStepLimitMs; ++waited) {
+        if (!echoes(master)) return true;
+        usleep(1000);
+    }
+    return false;
+}
+
+struct EndCase {
+    const char* name;
+    const char* typed;  // nullptr: SIGTERM from outside
+    int signal;         // 0: a normal exit with status 0
+};
+
+TEST(KeyPressTerminal, EveryEndGivesTheTerminalBack) {
+    const std::vector<EndCase> cases = {
+        {"a key", "x", 0},
+        {"Ctrl-C", "\x03", SIGINT},
+        {"Ctrl-\\", "\x1c", SIGQUIT},
+        {"SIGTERM", nullptr, SIGTERM},
+    };
+    for (const auto& c : cases) {
+        ScratchDir dir;  // no kit: the run goes straight to the key press
+        int master = -1;
+        const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+        ASSERT_GE(pid, 0) << c.name;
+        if (pid == 0) {
+            const rlimit noCore{0, 0};  // Ctrl-\ would leave a core file
+            setrlimit(RLIMIT_CORE, &noCore);
+            if (chdir(dir.path().c_str()) != 0) _exit(127);
+            alarm(kRunLimitSeconds);
+            execl(TALVERON_UPDATE_EXE, TALVERON_UPDATE_EXE, nullptr);
+            _exit(127);
+        }
+        EXPECT_TRUE(echoes(master)) << c.name;
+        EXPECT_TRUE(readUntil(master, kPrompt)) << c.name;
+        EXPECT_TRUE(waitForKeyMode(master)) << c.name;
+        if (c.typed != nullptr) {
+            EXPECT_EQ(write(master, c.typed, 1), 1) << c.name;
+        } else {
+            kill(pid, SIGTERM);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        if (c.signal == 0) {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << c.name;
+        } else {
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << c.name;
+        }
+        EXPECT_TRUE(echoes(master)) << c.name;
+        close(master);
+    }
+}
+
+}  // namespace
