@@ -195,8 +195,8 @@ TEST(TransferRun, LargestRecordAnsweredLateIsStoredOnce) {
 TEST(TransferRun, SameCommandGivesTheSameRun) {
     // Answers right at the latest answer time, on a busy Out port: a millisecond either way would
     // change what is resent, so virtual time must not depend on the threads' pace.
-    const std::vector<std::string> args = {"--delay-ms", "6250", "--busy-ms", "1", "--late",
-                                           "2=6251"};
+    const std::vector<std::string> args = {"--delay-ms", "6250",   "--busy-ms",
+                                           "1",          "--late", "2=6251"};
     const SimRun first = runSim(records(3), args);
     for (int i = 0; i < 4; ++i) {
         const SimRun again = runSim(records(3), args);
