@@ -513,10 +513,11 @@ def write_kit(build, out, seed, index):
 
 
 def describe(r):
-    return "run %d: %s, %d records, %d bytes; %s; stored %d bytes; %s" % (
+    return "run %d: %s, %d records, %d bytes; %s; stored %d bytes; %s%s" % (
         r["index"], r["shape"], r["records"], r["bytes"],
         "keeps the latest answer time" if r["keeps"] else "breaks the latest answer time",
-        r["stored"], r["outcome"])
+        r["stored"], r["outcome"],
+        " (exit status %d)" % r["status"] if r["outcome"] == "crash" else "")
 
 
 def soak(args):
@@ -542,7 +543,8 @@ def soak(args):
     failing = [r for r in results if problems(r)]
     late_lies = [r for r in results
                  if r["outcome"] == "success" and not r["equal"] and not r["keeps"]]
-    listed = failing + late_lies
+    unknown = [r for r in results if r["outcome"] == "other" and not problems(r)]
+    listed = failing + late_lies + unknown
     kits = set()
     for r in listed[:args.keep_kits]:
         write_kit(args.build, out, args.seed, r["index"])
@@ -567,7 +569,8 @@ def soak(args):
     say("false successes beyond the latest answer time (informational): %d" % len(late_lies))
     say("runs failing the soak: %d" % len(failing))
     for title, group in (("Failing runs", failing),
-                         ("False successes beyond the latest answer time", late_lies)):
+                         ("False successes beyond the latest answer time", late_lies),
+                         ("Runs with an ending the harness does not know", unknown)):
         if not group:
             continue
         say("")
