@@ -5,7 +5,7 @@ CMAKE_FLAGS ?= -DTALVERON_WERROR=ON
 JOBS ?= $(shell nproc)
 GENERATOR = $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: all deps build demo test test-sanitize fuzz bench test-windows test-vm package check-all format clean
+.PHONY: all deps build demo test test-sanitize fuzz soak bench test-windows test-vm package check-all format clean
 
 all: build
 
@@ -32,6 +32,14 @@ test-sanitize:
 fuzz:
 	.ci/fuzz.sh
 
+# Randomized runs of the simulator: any success over an image the device stored otherwise fails
+# it (tools/soak.py). A fresh seed each time unless SOAK_SEED is given; CI runs .ci/soak.sh.
+SOAK_RUNS ?= 10000
+SOAK_SEED ?=
+SOAK_JOBS ?= 2
+soak: build
+	python3 tools/soak.py --build $(BUILD) --runs $(SOAK_RUNS) --jobs $(SOAK_JOBS) $(if $(SOAK_SEED),--seed $(SOAK_SEED))
+
 # Not part of CI: timings depend on the machine. Writes docs/performance.md.
 bench:
 	tools/run-benchmarks.sh
@@ -47,7 +55,7 @@ test-vm:
 package:
 	tools/make-packages.sh
 
-check-all: test test-sanitize fuzz test-windows test-vm
+check-all: test test-sanitize fuzz soak test-windows test-vm
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
