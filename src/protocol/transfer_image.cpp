@@ -71,8 +71,8 @@ StageResult stopOnUnpairedReply() {
 }  // namespace
 
 StageResult transferImage(const ImageBuffer& image) {
+    // Records are acknowledged in image order, so the position is also the acknowledged share.
     uint16_t position = 0;
-    uint16_t acknowledged = 0;
     uint8_t failedAttempts = 0;
     Spinner spinner{0};
     // Replies carry no sequence number. A reply is taken only where it can belong to one send:
@@ -81,7 +81,7 @@ StageResult transferImage(const ImageBuffer& image) {
 
     while (position < image.count) {
         const uint16_t size = recordSize(image, position);
-        const uint16_t percent = acknowledgedPercent(acknowledged, image.count);
+        const uint16_t percent = acknowledgedPercent(position, image.count);
         printProgressLine(spinner, percent);
 
         switch (sendAttempt(image.bytes + position, size, book)) {
@@ -118,7 +118,6 @@ StageResult transferImage(const ImageBuffer& image) {
         discardReply();  // the slot holds the same reply: taken
         const uint8_t code = tally.lastCode;
         if (code == kReplyAcknowledged) {
-            acknowledged = static_cast<uint16_t>(acknowledged + size);
             failedAttempts = 0;
             position = static_cast<uint16_t>(position + size);
             continue;

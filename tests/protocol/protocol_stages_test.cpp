@@ -125,6 +125,34 @@ TEST_F(ProtocolStagesTest, SuccessfulRunFlashesExactlyTheImage) {
     }
 }
 
+TEST_F(ProtocolStagesTest, EveryHexChunkIsFollowedByAPause) {
+    // A record of 70 bytes goes out as chunks of 23, 23, 23 and 1 bytes; the device takes each
+    // one as it plays out. Sending is paced: at least 1 ms of the clock between two chunks.
+    const Bytes record = makeRecord(countingPayload(66));
+    std::memcpy(stagedImage.bytes, record.data(), record.size());
+    stagedImage.count = static_cast<uint16_t>(record.size());
+    emu::reset({emu::InDeviceConfig{"Brevanto MIDI"}}, {emu::OutDeviceConfig{"Brevanto MIDI"}});
+    auto device = std::make_shared<emu::BrevantoDevice>();
+    auto heardAt = std::make_shared<std::vector<LONGLONG>>();
+    emu::attachPeer(0, [device, heardAt](const emu::Bytes& message) {
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        heardAt->push_back(now.QuadPart);
+        if (auto reply = device->receive(message)) emu::sendInput(0, *reply);
+    });
+    StdoutCapture quiet;
+    ASSERT_EQ(openMidiPorts(), StageResult::kContinue);
+    ASSERT_EQ(handshake(kIdentityCode), StageResult::kContinue);
+    ASSERT_EQ(transferImage(stagedImage), StageResult::kStop);
+    ASSERT_EQ(heardAt->size(), 5u);  // the probe and four chunks
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    for (size_t i = 2; i < heardAt->size(); ++i) {
+        EXPECT_GE((*heardAt)[i] - (*heardAt)[i - 1], frequency.QuadPart / 1000) << i;
+    }
+    EXPECT_EQ(hexOf(device->flashed()), hexOf(record));
+}
+
 TEST_F(ProtocolStagesTest, DeviceAnsweringTwiceIsStoppedBeforeTheNextRecord) {
     // A device that answers every record twice: one send cannot have two verdicts, so the run
     // ends before anything more is sent.
