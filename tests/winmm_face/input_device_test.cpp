@@ -1,6 +1,6 @@
 // An open In device: buffers queued by the program, filled by whole messages in order, handed
 // back on reset; input only after start; close refused while a buffer is queued.
-#include "input_device.h"
+#include "winmm_face/input_device.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 
 namespace {
 
-using midi_backend::InputDevice;
+using winmm_face::InputDevice;
 using Bytes = std::vector<uint8_t>;
 
 struct Notice {
@@ -52,7 +52,7 @@ struct Buffer {
 
 struct InputDeviceTest : ::testing::Test {
     Recorder recorder;
-    InputDevice device{record, reinterpret_cast<DWORD_PTR>(&recorder)};
+    InputDevice device{0, record, reinterpret_cast<DWORD_PTR>(&recorder)};
 
     MMRESULT queue(Buffer& buffer) {
         const MMRESULT prepared = device.prepareHeader(&buffer.header, sizeof buffer.header);
@@ -60,7 +60,9 @@ struct InputDeviceTest : ::testing::Test {
                    ? prepared
                    : device.addBuffer(&buffer.header, sizeof buffer.header);
     }
-    void deliver(const Bytes& message) { device.deliver(message.data(), message.size()); }
+    void deliver(const Bytes& message, bool damaged = false) {
+        device.deliver(message.data(), message.size(), damaged);
+    }
 };
 
 const Bytes kReply = {0xF0, 0x33, 0x01, 0xF7};
@@ -115,7 +117,7 @@ TEST_F(InputDeviceTest, LongMessageSpillsIntoTheNextBuffersAndTheRestIsLost) {
     };
     for (const auto& c : cases) {
         Recorder rec;
-        InputDevice dev(record, reinterpret_cast<DWORD_PTR>(&rec));
+        InputDevice dev(0, record, reinterpret_cast<DWORD_PTR>(&rec));
         std::vector<std::unique_ptr<Buffer>> buffers;
         for (DWORD size : c.buffers) {
             buffers.push_back(std::make_unique<Buffer>(size));
@@ -126,7 +128,7 @@ TEST_F(InputDeviceTest, LongMessageSpillsIntoTheNextBuffersAndTheRestIsLost) {
         Bytes message(c.messageBytes);
         message[0] = 0xF0;
         for (size_t i = 1; i < message.size(); ++i) message[i] = static_cast<uint8_t>(i);
-        dev.deliver(message.data(), message.size());
+        dev.deliver(message.data(), message.size(), false);
 
         ASSERT_EQ(rec.notices.size(), c.recorded.size()) << c.name;
         size_t offset = 0;
@@ -219,12 +221,12 @@ TEST_F(InputDeviceTest, NoticesOfOpenAndClose) {
 }
 
 TEST(InputDeviceWithoutCallback, DropsNoticesQuietly) {
-    InputDevice device(nullptr, 0);
+    InputDevice device(0, nullptr, 0);
     Buffer buffer(16);
     device.prepareHeader(&buffer.header, sizeof buffer.header);
     device.addBuffer(&buffer.header, sizeof buffer.header);
     device.start();
-    device.deliver(kReply.data(), kReply.size());
+    device.deliver(kReply.data(), kReply.size(), false);
     EXPECT_EQ(buffer.header.dwBytesRecorded, kReply.size());
     EXPECT_EQ(buffer.header.dwFlags, MHDR_PREPARED | MHDR_DONE);
 }
@@ -254,7 +256,7 @@ void CALLBACK requeueAtOnce(HMIDIIN, UINT message, DWORD_PTR instance, DWORD_PTR
 TEST(InputDeviceThreads, CallbackRequeuesFromThePortThread) {
     constexpr int kMessages = 2000;
     Requeuer requeuer;
-    InputDevice device(requeueAtOnce, reinterpret_cast<DWORD_PTR>(&requeuer));
+    InputDevice device(0, requeueAtOnce, reinterpret_cast<DWORD_PTR>(&requeuer));
     requeuer.device = &device;
     Buffer buffer(200);
     device.prepareHeader(&buffer.header, sizeof buffer.header);
@@ -262,7 +264,7 @@ TEST(InputDeviceThreads, CallbackRequeuesFromThePortThread) {
     device.start();
 
     std::thread port([&] {
-        for (int i = 0; i < kMessages; ++i) device.deliver(kReply.data(), kReply.size());
+        for (int i = 0; i < kMessages; ++i) device.deliver(kReply.data(), kReply.size(), false);
     });
     port.join();
     EXPECT_EQ(requeuer.received.load(), kMessages);
@@ -270,7 +272,7 @@ TEST(InputDeviceThreads, CallbackRequeuesFromThePortThread) {
     // Now the program's close, from the main thread, while the port thread keeps delivering.
     std::atomic<bool> stopPort{false};
     std::thread busyPort([&] {
-        while (!stopPort.load()) device.deliver(kReply.data(), kReply.size());
+        while (!stopPort.load()) device.deliver(kReply.data(), kReply.size(), false);
     });
     // Callbacks run one at a time, so the reset comes after any re-queue in flight and the
     // buffer is back with the program afterwards, filled or empty.
