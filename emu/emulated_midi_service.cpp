@@ -443,7 +443,6 @@ bool outDeviceOpen(unsigned outDevice) {
 }
 
 size_t queuedInputBuffers(unsigned inDevice) {
-    service();
     return winmm_face::queuedInputBuffers(inDevice);
 }
 
