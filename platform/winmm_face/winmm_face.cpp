@@ -77,9 +77,13 @@ OutputDevice& deviceOf(OutputDevice& device) {
     return device;
 }
 
-// Tells the observer, if any, of a call that opens, starts, resets or closes a device.
-void observe(const char* call) {
-    if (winmm_face::CallObserver* observer = gObserver.load()) observer->called(call);
+// Tells the observer, if any, of a call that opens, starts, resets or closes a device; an open
+// names the device.
+void observe(const char* call, const UINT* device = nullptr) {
+    winmm_face::CallObserver* observer = gObserver.load();
+    if (observer == nullptr) return;
+    observer->called(device != nullptr ? std::string(call) + " " + std::to_string(*device)
+                                       : std::string(call));
 }
 
 // A call that may allocate: running out of memory is the platform's result, not an exception.
@@ -92,10 +96,12 @@ MMRESULT guarded(Call call) {
     }
 }
 
-// A call on an open device, In or Out: an unknown handle is refused.
+// A call on an open device, In or Out: the call observed if it is named, and an unknown handle
+// refused.
 template <typename Handle, typename Call>
-MMRESULT onOpenDevice(Handle handle, Call call) {
+MMRESULT onOpenDevice(Handle handle, Call call, const char* observed = nullptr) {
     return guarded([&] {
+        if (observed != nullptr) observe(observed);
         const auto open = findOpen(handle);
         return open ? call(deviceOf(*open)) : MMSYSERR_INVALHANDLE;
     });
@@ -135,10 +141,6 @@ Caps deviceCaps(const PortInfo& port) {
 MMRESULT noSuchDevice(UINT index) {
     if (index == 0) portSystem().reportNoDevice();
     return MMSYSERR_BADDEVICEID;
-}
-
-std::string withDevice(const char* call, UINT device) {
-    return std::string(call) + " " + std::to_string(device);
 }
 
 }  // namespace
@@ -191,8 +193,7 @@ MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR uDeviceID, LPMIDIOUTCAPSA pmoc, UINT
 MMRESULT WINAPI midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback,
                            DWORD_PTR dwInstance, DWORD fdwOpen) {
     return guarded([&] {
-        if (winmm_face::CallObserver* observer = gObserver.load())
-            observer->called(withDevice("midiInOpen", uDeviceID));
+        observe("midiInOpen", &uDeviceID);
         if (phmi == nullptr) return MMSYSERR_INVALPARAM;
         const DWORD callbackType = winmm_model::callbackType(fdwOpen);
         if (callbackType != CALLBACK_NULL && callbackType != CALLBACK_FUNCTION)
@@ -238,8 +239,8 @@ MMRESULT WINAPI midiInAddBuffer(HMIDIIN hmi, LPMIDIHDR pmh, UINT cbmh) {
 }
 
 MMRESULT WINAPI midiInStart(HMIDIIN hmi) {
-    observe("midiInStart");
     return guarded([&] {
+        observe("midiInStart");
         const auto open = findOpen(hmi);
         if (!open) return MMSYSERR_INVALHANDLE;
         const MMRESULT refused = open->link->start();
@@ -249,13 +250,13 @@ MMRESULT WINAPI midiInStart(HMIDIIN hmi) {
 }
 
 MMRESULT WINAPI midiInReset(HMIDIIN hmi) {
-    observe("midiInReset");
-    return onOpenDevice(hmi, [](InputDevice& device) { return device.reset(); });
+    return onOpenDevice(
+        hmi, [](InputDevice& device) { return device.reset(); }, "midiInReset");
 }
 
 MMRESULT WINAPI midiInClose(HMIDIIN hmi) {
-    observe("midiInClose");
     return guarded([&] {
+        observe("midiInClose");
         const auto open = findOpen(hmi);
         if (!open) return MMSYSERR_INVALHANDLE;
         const MMRESULT refused = open->device->beginClose();
@@ -276,8 +277,7 @@ MMRESULT WINAPI midiInClose(HMIDIIN hmi) {
 MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR /*dwCallback*/,
                             DWORD_PTR /*dwInstance*/, DWORD fdwOpen) {
     return guarded([&] {
-        if (winmm_face::CallObserver* observer = gObserver.load())
-            observer->called(withDevice("midiOutOpen", uDeviceID));
+        observe("midiOutOpen", &uDeviceID);
         if (phmo == nullptr) return MMSYSERR_INVALPARAM;
         // The program learns that a message has played out by unpreparing its header, so output
         // notices are not given: only "no callback".
@@ -310,13 +310,13 @@ MMRESULT WINAPI midiOutLongMsg(HMIDIOUT hmo, LPMIDIHDR pmh, UINT cbmh) {
 }
 
 MMRESULT WINAPI midiOutReset(HMIDIOUT hmo) {
-    observe("midiOutReset");
-    return onOpenDevice(hmo, [](OutputDevice& device) { return device.reset(); });
+    return onOpenDevice(
+        hmo, [](OutputDevice& device) { return device.reset(); }, "midiOutReset");
 }
 
 MMRESULT WINAPI midiOutClose(HMIDIOUT hmo) {
-    observe("midiOutClose");
     return guarded([&] {
+        observe("midiOutClose");
         const auto device = findOpen(hmo);
         if (!device) return MMSYSERR_INVALHANDLE;
         const MMRESULT refused = device->close();
