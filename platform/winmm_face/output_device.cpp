@@ -31,12 +31,16 @@ MMRESULT OutputDevice::longMsg(MIDIHDR* header, UINT headerSize) {
         playing_.push_back({send, header});
     }
     // No lock is held while the port takes the message: it may say it has played out at once.
-    std::weak_ptr<OutputDevice> self = weak_from_this();
-    const MMRESULT result = link_->send(reinterpret_cast<const uint8_t*>(header->lpData),
-                                        header->dwBufferLength, [self, send] {
-                                            if (const auto device = self.lock())
-                                                device->playedOut(send);
-                                        });
+    MMRESULT result = MMSYSERR_NOMEM;
+    try {
+        std::weak_ptr<OutputDevice> self = weak_from_this();
+        result = link_->send(reinterpret_cast<const uint8_t*>(header->lpData),
+                             header->dwBufferLength, [self, send] {
+                                 if (const auto device = self.lock()) device->playedOut(send);
+                             });
+    } catch (...) {
+        // Out of memory on the way to the port: reported so, and the header is the program's again.
+    }
     if (result != MMSYSERR_NOERROR) {
         std::lock_guard<std::mutex> lock(stateMutex_);
         playing_.erase(std::remove_if(playing_.begin(), playing_.end(),
