@@ -21,11 +21,11 @@ build_with() {
   cmake --build "$dir" -j "$jobs"
 }
 
-# The test executables that run threads: the MIDI link's, the protocol's and the Linux MIDI
-# service's. Should none of them be built, the whole suite runs under ThreadSanitizer.
+# The test executables that run threads: the MIDI link's, the protocol's and the winmm face's.
+# Should none of them be built, the whole suite runs under ThreadSanitizer.
 threaded_tests() {
   local dir=$1 names=()
-  for exe in midi_tests protocol_tests midi_backend_tests; do
+  for exe in midi_tests protocol_tests winmm_face_tests; do
     [ -x "$dir/tests/$exe" ] && names+=("$exe")
   done
   local IFS='|'

@@ -1,10 +1,10 @@
 #pragma once
 
-// An emulated multimedia MIDI service: the midiIn*/midiOut* functions of platform/midi_api.h,
-// behaving as the real service does where the updater depends on it. Input reaches the program on
-// a thread of the service through the callback given to midiInOpen; output messages play for a
-// settable time and are recorded; a peer (an emulated device) can take every message an Out device
-// plays and answer on an In device.
+// The emulated MIDI ports: a port system under the winmm face (platform/winmm_face), which gives
+// the program the midiIn*/midiOut* functions of platform/midi_api.h. Input reaches the face on a
+// thread of the service, at its due time; output messages play for a settable time and are
+// recorded; a peer (an emulated device) can take every message an Out device plays and answer on
+// an In device.
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -19,18 +19,18 @@ using Bytes = std::vector<uint8_t>;
 
 struct InDeviceConfig {
     std::string name;
-    MMRESULT openResult = MMSYSERR_NOERROR;   // non-zero: midiInOpen fails with it
-    MMRESULT startResult = MMSYSERR_NOERROR;  // non-zero: midiInStart fails with it
+    MMRESULT openResult = MMSYSERR_NOERROR;   // non-zero: opening the port fails with it
+    MMRESULT startResult = MMSYSERR_NOERROR;  // non-zero: starting the port fails with it
 };
 
 struct OutDeviceConfig {
     std::string name;
     MMRESULT openResult = MMSYSERR_NOERROR;
-    std::chrono::milliseconds playTime{0};  // how long each message keeps playing
+    std::chrono::milliseconds playTime{0};  // how long each message keeps playing (0: none)
     long acceptLimit = -1;                  // messages accepted before every send fails; -1: all
 };
 
-// What one Out device accepted (its midiOutLongMsg succeeded), in the order of acceptance.
+// What one Out device accepted, in the order of acceptance.
 struct SentMessage {
     unsigned outDevice;
     Bytes bytes;
@@ -61,7 +61,8 @@ bool waitForInputDelivered(std::chrono::milliseconds limit = std::chrono::millis
 bool useVirtualTime(bool on);
 
 std::vector<SentMessage> sentMessages();
-// Every service call in order, as "midiInOpen 0", "midiInStart", "midiOutOpen 1"...
+// The calls that opened, started, reset or closed a device, in order, as "midiInOpen 0",
+// "midiInStart", "midiOutOpen 1"...
 std::vector<std::string> callLog();
 bool inDeviceOpen(unsigned inDevice);
 bool outDeviceOpen(unsigned outDevice);

@@ -305,15 +305,15 @@ int main(int argc, char** argv) {
     // A raw MIDI device needs no sequencer.
     if (!options.rawMidi.empty()) return runRaw(options);
     // Without a usable sequencer, say why before RtMidi and ALSA print their own reports.
-    if (midi_backend::probeSequencer() != 0) {
-        midi_backend::reportNoDevice();
+    if (alsa::probeSequencer() != 0) {
+        alsa::reportNoDevice();
         return 1;
     }
     try {
         return run(options);
     } catch (const RtMidiError&) {
         // No sequencer client could be made: say which of the usual reasons it is.
-        midi_backend::reportNoDevice();
+        alsa::reportNoDevice();
         return 1;
     }
 }

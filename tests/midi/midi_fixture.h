@@ -18,6 +18,7 @@ class MidiLinkTest : public ::testing::Test {
         closeMidiIn();
         closeMidiOut();
         emu::reset({}, {});
+        emu::useVirtualTime(false);
     }
 
     static void reset(std::vector<emu::InDeviceConfig> in, std::vector<emu::OutDeviceConfig> out) {

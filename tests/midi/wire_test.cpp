@@ -1,5 +1,7 @@
 // Exact bytes on the wire: System Exclusive framing and the hex chunks of a record.
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,14 @@ class WireTest : public MidiLinkTest {
         std::vector<std::string> lines;
         for (const auto& m : emu::sentMessages()) lines.push_back(hexOf(m.bytes));
         return lines;
+    }
+    // The program's own clock, which the emulated ports' virtual time moves only as it pauses.
+    static int64_t programMilliseconds() {
+        LARGE_INTEGER count;
+        LARGE_INTEGER frequency;
+        QueryPerformanceCounter(&count);
+        QueryPerformanceFrequency(&frequency);
+        return count.QuadPart / (frequency.QuadPart / 1000);
     }
     // Payload sizes of the messages sent, F0 and F7 not counted.
     static std::vector<size_t> payloadSizes() {
@@ -119,26 +129,28 @@ TEST_F(WireTest, FailedLastShortChunkIsNotReported) {
 }
 
 TEST_F(WireTest, BusyOutputIsWaitedForInSteps) {
+    ASSERT_TRUE(emu::useVirtualTime(true));
     emu::OutDeviceConfig busy{"Brevanto MIDI"};
     busy.playTime = std::chrono::milliseconds(250);
     openOut(busy);
     const Bytes payload = {0x30, 0x30};
-    const auto start = std::chrono::steady_clock::now();
+    const int64_t start = programMilliseconds();
     EXPECT_EQ(sendSysEx(payload.data(), 2), MMSYSERR_NOERROR);
     // Returns only once the message has played out: three 100 ms steps.
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
+    EXPECT_EQ(programMilliseconds() - start, 3 * int64_t{kStillPlayingStepMs});
     EXPECT_EQ(closeMidiOut(), 1);
     EXPECT_FALSE(emu::outDeviceOpen(0));
 }
 
 TEST_F(WireTest, StuckOutputGivesUpAfterFiveSeconds) {
+    ASSERT_TRUE(emu::useVirtualTime(true));
     emu::OutDeviceConfig stuck{"Brevanto MIDI"};
     stuck.playTime = std::chrono::hours(1);
     openOut(stuck);
     const Bytes payload = {0x30, 0x30};
-    const auto start = std::chrono::steady_clock::now();
+    const int64_t start = programMilliseconds();
     EXPECT_EQ(sendSysEx(payload.data(), 2), MIDIERR_STILLPLAYING);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(5000));
+    EXPECT_EQ(programMilliseconds() - start, kMaxStillPlayingWaits * int64_t{kStillPlayingStepMs});
     // The message was taken back, so the port closes.
     const auto calls = emu::callLog();
     EXPECT_NE(std::find(calls.begin(), calls.end(), "midiOutReset"), calls.end());

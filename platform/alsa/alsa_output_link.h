@@ -5,15 +5,15 @@
 
 #include <memory>
 
-#include "port_system.h"
+#include "winmm_face/port_system.h"
 
-namespace midi_backend {
+namespace alsa {
 
 // Opens a port of our own, subscribed to the sequencer port at client:port; null when the
 // sequencer or the port is not there.
-std::unique_ptr<OutputPortLink> openAlsaOutput(int client, int port);
+std::unique_ptr<winmm_face::OutputPortLink> openAlsaOutput(int client, int port);
 
 // Keeps ALSA's own error reports off the console: the program prints only its own messages.
 void silenceAlsaErrors();
 
-}  // namespace midi_backend
+}  // namespace alsa

@@ -25,6 +25,12 @@ DWORD callbackType(DWORD openFlags) {
     return openFlags & kCallbackTypeMask;
 }
 
+void copyProductName(const std::string& name, CHAR (&productName)[MAXPNAMELEN]) {
+    const size_t length = name.size() < MAXPNAMELEN - 1 ? name.size() : MAXPNAMELEN - 1;
+    std::memcpy(productName, name.data(), length);
+    std::memset(productName + length, 0, MAXPNAMELEN - length);
+}
+
 MMRESULT prepareHeader(MIDIHDR* header, UINT headerSize) {
     if (!headerUsable(header, headerSize)) return MMSYSERR_INVALPARAM;
     header->dwFlags |= MHDR_PREPARED;

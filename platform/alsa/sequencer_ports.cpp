@@ -1,9 +1,8 @@
-#include "device_list.h"
+#include "sequencer_ports.h"
 
 #include <cstdio>
-#include <cstring>
 
-namespace midi_backend {
+namespace alsa {
 
 namespace {
 
@@ -16,21 +15,15 @@ bool startsWith(const std::string& text, const std::string& prefix) {
 
 }  // namespace
 
-std::vector<DevicePort> devicePorts(const std::vector<std::string>& portNames) {
+std::vector<winmm_face::PortInfo> devicePorts(const std::vector<std::string>& portNames) {
     const std::string ownClient = std::string(kOwnClientName) + ":";
-    std::vector<DevicePort> devices;
+    std::vector<winmm_face::PortInfo> devices;
     for (unsigned i = 0; i < portNames.size(); ++i) {
         const std::string& name = portNames[i];
         if (startsWith(name, kMidiThroughClient) || startsWith(name, ownClient)) continue;
         devices.push_back({i, name});
     }
     return devices;
-}
-
-void copyProductName(const std::string& name, CHAR (&productName)[MAXPNAMELEN]) {
-    const size_t length = name.size() < MAXPNAMELEN - 1 ? name.size() : MAXPNAMELEN - 1;
-    std::memcpy(productName, name.data(), length);
-    std::memset(productName + length, 0, MAXPNAMELEN - length);
 }
 
 bool sequencerAddress(const std::string& portName, int& client, int& port) {
@@ -41,4 +34,4 @@ bool sequencerAddress(const std::string& portName, int& client, int& port) {
            port >= 0;
 }
 
-}  // namespace midi_backend
+}  // namespace alsa

@@ -5,9 +5,9 @@
 #include <mutex>
 #include <string>
 
-#include "device_list.h"
+#include "sequencer_ports.h"
 
-namespace midi_backend {
+namespace alsa {
 
 namespace {
 
@@ -19,7 +19,7 @@ constexpr uint8_t kSysExStart = 0xF0;
 
 void ignoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
 
-class AlsaOutputLink : public OutputPortLink {
+class AlsaOutputLink : public winmm_face::OutputPortLink {
   public:
     AlsaOutputLink(snd_seq_t* seq, unsigned char port, snd_midi_event_t* encoder)
         : seq_(seq), port_(port), encoder_(encoder) {}
@@ -29,9 +29,14 @@ class AlsaOutputLink : public OutputPortLink {
         snd_seq_close(seq_);
     }
 
-    bool send(const uint8_t* bytes, size_t count) override {
-        if (count == 0) return false;
-        return bytes[0] == kSysExStart ? sendSysEx(bytes, count) : sendEncoded(bytes, count);
+    // The sequencer has taken the message whole when the output returns: it has played out.
+    MMRESULT send(const uint8_t* bytes, size_t count, winmm_face::SendDone done) override {
+        if (count == 0) return MIDIERR_NOTREADY;
+        const bool sent =
+            bytes[0] == kSysExStart ? sendSysEx(bytes, count) : sendEncoded(bytes, count);
+        if (!sent) return MIDIERR_NOTREADY;
+        done();
+        return MMSYSERR_NOERROR;
     }
 
   private:
@@ -83,7 +88,7 @@ void silenceAlsaErrors() {
     std::call_once(once, [] { snd_lib_error_set_handler(ignoreAlsaError); });
 }
 
-std::unique_ptr<OutputPortLink> openAlsaOutput(int client, int port) {
+std::unique_ptr<winmm_face::OutputPortLink> openAlsaOutput(int client, int port) {
     silenceAlsaErrors();
     snd_seq_t* seq = nullptr;
     if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_OUTPUT, 0) < 0) return nullptr;
@@ -101,4 +106,4 @@ std::unique_ptr<OutputPortLink> openAlsaOutput(int client, int port) {
     return std::make_unique<AlsaOutputLink>(seq, static_cast<unsigned char>(ownPort), encoder);
 }
 
-}  // namespace midi_backend
+}  // namespace alsa

@@ -16,7 +16,7 @@
 
 namespace {
 
-using midi_backend::noDeviceDiagnosis;
+using alsa::noDeviceDiagnosis;
 
 // The diagnosis as a user without privileges gets it: when the test runs as root, a child
 // process drops to nobody first, since root may open any node.

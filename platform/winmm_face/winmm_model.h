@@ -1,14 +1,14 @@
-// The rules of winmm's MIDI devices that the program meets, written once for every service that
-// stands in for winmm (the emulated one and the Linux one): how headers are prepared, queued and
-// handed back, how a message fills the queued input buffers, how a short message is packed, and
-// what the open flags and the caps size may be. Locking, threads and devices stay with each
-// service.
+// The rules of winmm's MIDI devices that the program meets, apart from any device: how headers
+// are prepared, queued and handed back, how a message fills the queued input buffers, how a short
+// message is packed, and what the open flags, the caps size and the product name may be. The
+// face's devices (input_device, output_device) keep the locking and the threads.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <deque>
+#include <string>
 
 #include "midi_api.h"
 
@@ -29,6 +29,9 @@ MMRESULT copyCaps(const Caps& caps, void* out, UINT outSize) {
     std::memcpy(out, &caps, outSize < sizeof caps ? outSize : sizeof caps);
     return MMSYSERR_NOERROR;
 }
+
+// The product name as the caps structure holds it: cut to 31 characters and terminated.
+void copyProductName(const std::string& name, CHAR (&productName)[MAXPNAMELEN]);
 
 // Preparing, In and Out alike: a header of our size with a buffer of at least one byte.
 MMRESULT prepareHeader(MIDIHDR* header, UINT headerSize);

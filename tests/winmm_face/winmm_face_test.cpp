@@ -1,5 +1,5 @@
-// The multimedia MIDI calls over ports played by the test: device indexes, caps names, opening
-// past the last device, input reaching the program's callback, output going out whole.
+// The winmm face over ports played by the test: device indexes, caps names, opening past the last
+// device, input reaching the program's callback, output played out at once or later.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -23,7 +23,7 @@ const std::string kBrevantoOut = "Brevanto:Brevanto MIDI 129:0";  // the device'
 const std::string kBrevantoIn = "Brevanto:Brevanto MIDI 128:0";   // its writable port
 const std::string kLongName = "An Interface With A Long Name:MIDI Port Number One 130:0";
 
-struct MidiServiceTest : ::testing::Test {
+struct WinmmFaceTest : ::testing::Test {
     void SetUp() override {
         fakePorts().clear();
         fakePorts().inputs = {kThrough, kBrevantoOut, kLongName};
@@ -37,7 +37,7 @@ void CALLBACK recordNotice(HMIDIIN, UINT message, DWORD_PTR, DWORD_PTR, DWORD_PT
     notices.push_back(message);
 }
 
-TEST_F(MidiServiceTest, DevicesAreTheListedPortsWithoutTheLoopback) {
+TEST_F(WinmmFaceTest, DevicesAreTheListedPortsWithoutTheLoopback) {
     MIDIINCAPSA in;
     ASSERT_EQ(midiInGetDevCapsA(0, &in, sizeof in), MMSYSERR_NOERROR);
     EXPECT_STREQ(in.szPname, kBrevantoOut.c_str());
@@ -52,7 +52,7 @@ TEST_F(MidiServiceTest, DevicesAreTheListedPortsWithoutTheLoopback) {
     EXPECT_EQ(midiOutGetDevCapsA(0, nullptr, sizeof out), MMSYSERR_INVALPARAM);
 }
 
-TEST_F(MidiServiceTest, OpeningPastTheLastDeviceFails) {
+TEST_F(WinmmFaceTest, OpeningPastTheLastDeviceFails) {
     HMIDIIN in = nullptr;
     HMIDIOUT out = nullptr;
     EXPECT_EQ(midiInOpen(&in, 2, 0, 0, CALLBACK_NULL), MMSYSERR_BADDEVICEID);
@@ -65,7 +65,7 @@ TEST_F(MidiServiceTest, OpeningPastTheLastDeviceFails) {
     EXPECT_TRUE(fakePorts().openedOutputs.empty());
 }
 
-TEST_F(MidiServiceTest, DeviceIndexOpensItsPort) {
+TEST_F(WinmmFaceTest, DeviceIndexOpensItsPort) {
     notices.clear();
     HMIDIIN in = nullptr;
     ASSERT_EQ(midiInOpen(&in, 1, reinterpret_cast<DWORD_PTR>(&recordNotice), 0, CALLBACK_FUNCTION),
@@ -81,7 +81,7 @@ TEST_F(MidiServiceTest, DeviceIndexOpensItsPort) {
     EXPECT_EQ(midiInStart(in), MMSYSERR_INVALHANDLE);
 }
 
-TEST_F(MidiServiceTest, OnlyFunctionCallbacks) {
+TEST_F(WinmmFaceTest, OnlyFunctionCallbacks) {
     HMIDIIN in = nullptr;
     HMIDIOUT out = nullptr;
     constexpr DWORD kCallbackWindow = 0x00010000u;
@@ -89,7 +89,7 @@ TEST_F(MidiServiceTest, OnlyFunctionCallbacks) {
     EXPECT_EQ(midiOutOpen(&out, 0, 0, 0, CALLBACK_FUNCTION), MMSYSERR_INVALFLAG);
 }
 
-TEST_F(MidiServiceTest, OutputSendsEachMessageWholeAndPlayedOut) {
+TEST_F(WinmmFaceTest, OutputSendsEachMessageWholeAndPlayedOut) {
     HMIDIOUT out = nullptr;
     ASSERT_EQ(midiOutOpen(&out, 0, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
     EXPECT_EQ(fakePorts().openedOutputs, std::vector<unsigned>{1});
@@ -108,17 +108,50 @@ TEST_F(MidiServiceTest, OutputSendsEachMessageWholeAndPlayedOut) {
     ASSERT_EQ(fakePorts().sent.size(), 1u);
     EXPECT_EQ(fakePorts().sent[0], Bytes(probe, probe + sizeof probe));
 
+    // A refused send leaves the header as it was, prepared and free for the next one.
     fakePorts().refuseSends = true;
     midiOutPrepareHeader(out, &header, sizeof header);
-    EXPECT_NE(midiOutLongMsg(out, &header, sizeof header), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiOutLongMsg(out, &header, sizeof header), MIDIERR_NOTREADY);
+    EXPECT_EQ(header.dwFlags & (MHDR_PREPARED | MHDR_INQUEUE), MHDR_PREPARED);
     EXPECT_EQ(midiOutReset(out), MMSYSERR_NOERROR);
     EXPECT_EQ(midiOutClose(out), MMSYSERR_NOERROR);
     EXPECT_EQ(midiOutLongMsg(out, &header, sizeof header), MMSYSERR_INVALHANDLE);
 }
 
+// A port that drains its messages later, as raw MIDI or a browser does: the header stays with
+// the port until it says the message has played out, or until a reset takes it back.
+TEST_F(WinmmFaceTest, OutputPlayingOutLater) {
+    fakePorts().holdSends = true;
+    HMIDIOUT out = nullptr;
+    ASSERT_EQ(midiOutOpen(&out, 0, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    uint8_t message[] = {0xF0, 0x30, 0x30, 0xF7};
+    MIDIHDR header;
+    std::memset(&header, 0, sizeof header);
+    header.lpData = reinterpret_cast<LPSTR>(message);
+    header.dwBufferLength = sizeof message;
+    ASSERT_EQ(midiOutPrepareHeader(out, &header, sizeof header), MMSYSERR_NOERROR);
+    ASSERT_EQ(midiOutLongMsg(out, &header, sizeof header), MMSYSERR_NOERROR);
+    EXPECT_EQ(header.dwFlags, MHDR_PREPARED | MHDR_INQUEUE);
+    EXPECT_EQ(midiOutLongMsg(out, &header, sizeof header), MIDIERR_STILLPLAYING);
+    EXPECT_EQ(midiOutUnprepareHeader(out, &header, sizeof header), MIDIERR_STILLPLAYING);
+    EXPECT_EQ(midiOutClose(out), MIDIERR_STILLPLAYING);
+
+    fakePorts().finishSends();
+    EXPECT_EQ(header.dwFlags, MHDR_PREPARED | MHDR_DONE);
+    ASSERT_EQ(midiOutLongMsg(out, &header, sizeof header), MMSYSERR_NOERROR);
+
+    // A reset cuts the port's message off and hands the header back; the port never finishes it.
+    EXPECT_EQ(midiOutReset(out), MMSYSERR_NOERROR);
+    EXPECT_EQ(fakePorts().cutOffs, 1);
+    EXPECT_EQ(header.dwFlags, MHDR_PREPARED | MHDR_DONE);
+    EXPECT_EQ(midiOutUnprepareHeader(out, &header, sizeof header), MMSYSERR_NOERROR);
+    EXPECT_EQ(midiOutClose(out), MMSYSERR_NOERROR);
+    EXPECT_EQ(fakePorts().sent.size(), 2u);
+}
+
 // The program's own MIDI link on top: its ports opened by index, a reply from the port's thread
 // landing in the reply slot while the callback re-arms, then its close taking the buffer back.
-TEST_F(MidiServiceTest, ProgramPortsOverTheService) {
+TEST_F(WinmmFaceTest, ProgramPortsOverTheService) {
     StdoutCapture capture;
     ASSERT_EQ(openMidiIn(0), MMSYSERR_NOERROR);
     ASSERT_EQ(openMidiOut(0), MMSYSERR_NOERROR);

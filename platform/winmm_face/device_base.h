@@ -5,9 +5,9 @@
 #include <mutex>
 
 #include "midi_api.h"
-#include "winmm_model/winmm_model.h"
+#include "winmm_model.h"
 
-namespace midi_backend {
+namespace winmm_face {
 
 // HandleTag is HMIDIIN__ or HMIDIOUT__. Never used on its own, so never deleted through it.
 template <typename HandleTag>
@@ -35,4 +35,4 @@ class DeviceBase {
     HandleTag handleTag_{};
 };
 
-}  // namespace midi_backend
+}  // namespace winmm_face

@@ -1,26 +1,28 @@
 // An open MIDI In device as the program sees it: its queue of buffers, start and stop, and the
-// callback notices. Complete messages come in from the port's own thread through deliver().
+// callback notices. Messages come in from the port's own thread through deliver().
 #pragma once
 
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
-#include <vector>
 
 #include "device_base.h"
 #include "midi_api.h"
-#include "winmm_model/winmm_model.h"
+#include "winmm_model.h"
 
-namespace midi_backend {
+namespace winmm_face {
 
 typedef void(CALLBACK* MidiInCallback)(HMIDIIN handle, UINT message, DWORD_PTR instance,
                                        DWORD_PTR param1, DWORD_PTR param2);
 
 class InputDevice : public DeviceBase<HMIDIIN__> {
   public:
-    // A null callback means the program asked for no notices.
-    InputDevice(MidiInCallback callback, DWORD_PTR instance);
+    // port: the port system's number for the port, as the call observer names it. A null
+    // callback means the program asked for no notices.
+    InputDevice(unsigned port, MidiInCallback callback, DWORD_PTR instance);
+
+    unsigned port() const { return port_; }
+    size_t queuedBuffers();
 
     MMRESULT unprepareHeader(MIDIHDR* header, UINT headerSize);
     MMRESULT addBuffer(MIDIHDR* header, UINT headerSize);
@@ -30,24 +32,21 @@ class InputDevice : public DeviceBase<HMIDIIN__> {
     // Refused while a buffer is queued; otherwise no message is taken from then on.
     MMRESULT beginClose();
 
-    // One complete message from the port, System Exclusive ones whole. Called on the port's
-    // thread; the callback runs on it too and may queue buffers again from inside.
-    void deliver(const uint8_t* bytes, size_t count);
+    // One complete message from the port, System Exclusive ones whole; damaged: it arrived
+    // broken. Called on the port's thread; the callback runs on it too and may queue buffers
+    // again from inside.
+    void deliver(const uint8_t* bytes, size_t count, bool damaged);
 
     void notifyOpen() { notify(MIM_OPEN, 0, 0); }
     void notifyClose() { notify(MIM_CLOSE, 0, 0); }
 
   private:
-    struct Notice {
-        UINT message;
-        DWORD_PTR param1;
-        DWORD_PTR param2;
-    };
-
-    DWORD millisecondsSinceStart() const;
+    // Milliseconds since input started, on the program's own clock; 0 before it started.
+    DWORD_PTR timestamp();
+    void deliverDamaged(const uint8_t* bytes, size_t count);
     void notify(UINT message, DWORD_PTR param1, DWORD_PTR param2);
-    void notifyAll(const std::vector<Notice>& notices);
 
+    const unsigned port_;
     const MidiInCallback callback_;
     const DWORD_PTR instance_;
     // Taken before stateMutex_ and held while the callback runs, so that notices reach the
@@ -56,7 +55,7 @@ class InputDevice : public DeviceBase<HMIDIIN__> {
     winmm_model::BufferQueue queue_;
     bool started_ = false;
     bool closing_ = false;
-    std::chrono::steady_clock::time_point startTime_;
+    LONGLONG startCount_ = 0;
 };
 
-}  // namespace midi_backend
+}  // namespace winmm_face

@@ -1,17 +1,17 @@
-// The system's ports through RtMidi on the ALSA sequencer. RtMidi lists the ports, opens inputs
-// and joins a SysEx that arrives in pieces; outputs go through alsa_output_link. Its exceptions
-// and messages stay in here: without a sequencer there are simply no ports.
+// The ALSA sequencer's ports as a port system under the winmm face. RtMidi lists the ports, opens
+// inputs and joins a SysEx that arrives in pieces; outputs go through alsa_output_link. Its
+// exceptions and messages stay in here: without a sequencer there are simply no ports.
 #include <RtMidi.h>
 
 #include <iostream>
 #include <mutex>
 
 #include "alsa_output_link.h"
-#include "device_list.h"
-#include "port_system.h"
 #include "sequencer_diagnosis.h"
+#include "sequencer_ports.h"
+#include "winmm_face/port_system.h"
 
-namespace midi_backend {
+namespace alsa {
 
 namespace {
 
@@ -55,7 +55,10 @@ std::vector<std::string> portNamesOf(Client& client) {
     return names;
 }
 
-class RtMidiInputLink : public InputPortLink {
+using winmm_face::MessageSink;
+using winmm_face::PortInfo;
+
+class RtMidiInputLink : public winmm_face::InputPortLink {
   public:
     RtMidiInputLink(std::unique_ptr<RtMidiIn> in, MessageSink sink)
         : in_(std::move(in)), sink_(std::move(sink)) {}
@@ -67,7 +70,7 @@ class RtMidiInputLink : public InputPortLink {
     static void onMessage(double, std::vector<unsigned char>* message, void* self) {
         if (message == nullptr || message->empty()) return;
         try {
-            static_cast<RtMidiInputLink*>(self)->sink_(message->data(), message->size());
+            static_cast<RtMidiInputLink*>(self)->sink_(message->data(), message->size(), false);
         } catch (...) {
             // Out of memory on RtMidi's thread: the message is lost, as on a full port.
         }
@@ -80,47 +83,50 @@ class RtMidiInputLink : public InputPortLink {
     MessageSink sink_;
 };
 
-class RtMidiPortSystem : public PortSystem {
+class AlsaPortSystem : public winmm_face::PortSystem {
   public:
-    std::vector<std::string> inputPortNames() override {
+    std::vector<PortInfo> inputPorts() override {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!inputLister_) inputLister_ = makeClient<RtMidiIn>();
-        return inputLister_ ? portNamesOf(*inputLister_) : std::vector<std::string>();
+        return inputLister_ ? devicePorts(portNamesOf(*inputLister_)) : std::vector<PortInfo>();
     }
 
-    std::vector<std::string> outputPortNames() override {
+    std::vector<PortInfo> outputPorts() override {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!outputLister_) outputLister_ = makeClient<RtMidiOut>();
-        return outputLister_ ? portNamesOf(*outputLister_) : std::vector<std::string>();
+        return outputLister_ ? devicePorts(portNamesOf(*outputLister_)) : std::vector<PortInfo>();
     }
 
-    std::unique_ptr<InputPortLink> openInput(unsigned portNumber, const std::string& name,
-                                             MessageSink sink) override {
+    MMRESULT openInput(const PortInfo& port, MessageSink sink,
+                       std::unique_ptr<winmm_face::InputPortLink>& link) override {
         std::unique_ptr<RtMidiIn> in = makeClient<RtMidiIn>();
-        if (!in || in->getPortName(portNumber) != name) return nullptr;
+        if (!in || in->getPortName(port.number) != port.name) return MMSYSERR_ALLOCATED;
         // System Exclusive messages are what the program waits for; clock and active sensing
         // are no use to it.
         in->ignoreTypes(false, true, true);
-        auto link = std::make_unique<RtMidiInputLink>(std::move(in), std::move(sink));
-        link->in().setCallback(RtMidiInputLink::onMessage, link.get());
-        link->in().openPort(portNumber, std::string(kOwnClientName) + " In");
-        if (!link->in().isPortOpen()) return nullptr;
-        return link;
+        auto opened = std::make_unique<RtMidiInputLink>(std::move(in), std::move(sink));
+        opened->in().setCallback(RtMidiInputLink::onMessage, opened.get());
+        opened->in().openPort(port.number, std::string(kOwnClientName) + " In");
+        if (!opened->in().isPortOpen()) return MMSYSERR_ALLOCATED;
+        link = std::move(opened);
+        return MMSYSERR_NOERROR;
     }
 
-    std::unique_ptr<OutputPortLink> openOutput(unsigned portNumber,
-                                               const std::string& name) override {
+    MMRESULT openOutput(const PortInfo& port,
+                        std::unique_ptr<winmm_face::OutputPortLink>& link) override {
         int client = 0;
-        int port = 0;
+        int number = 0;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (!outputLister_ || outputLister_->getPortName(portNumber) != name) return nullptr;
+            if (!outputLister_ || outputLister_->getPortName(port.number) != port.name)
+                return MMSYSERR_ALLOCATED;
         }
-        if (!sequencerAddress(name, client, port)) return nullptr;
-        return openAlsaOutput(client, port);
+        if (!sequencerAddress(port.name, client, number)) return MMSYSERR_ALLOCATED;
+        link = openAlsaOutput(client, number);
+        return link ? MMSYSERR_NOERROR : MMSYSERR_ALLOCATED;
     }
 
-    void reportNoDevice() override { midi_backend::reportNoDevice(); }
+    void reportNoDevice() override { alsa::reportNoDevice(); }
 
   private:
     std::mutex mutex_;
@@ -130,10 +136,10 @@ class RtMidiPortSystem : public PortSystem {
 
 }  // namespace
 
-PortSystem& portSystem() {
+}  // namespace alsa
+
+winmm_face::PortSystem& winmm_face::portSystem() {
     // Never destroyed: ports may still be in use while the process exits.
-    static RtMidiPortSystem* system = new RtMidiPortSystem;
+    static alsa::AlsaPortSystem* system = new alsa::AlsaPortSystem;
     return *system;
 }
-
-}  // namespace midi_backend

@@ -1,11 +1,14 @@
-// The edges where the emulated service and the Linux one used to differ, decided in the one model
-// both now use.
-#include "winmm_model/winmm_model.h"
+// winmm's device rules apart from any device: the edges where the emulated service and the Linux
+// one used to differ, and the product name as the caps hold it.
+#include "winmm_face/winmm_model.h"
 
 #include <gtest/gtest.h>
 
 #include <cstddef>
 #include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -34,6 +37,26 @@ TEST(WinmmModel, EdgesBothServicesShare) {
     header.dwBufferLength = 1;
     EXPECT_EQ(winmm_model::prepareHeader(&header, sizeof header - 1), MMSYSERR_INVALPARAM);
     EXPECT_EQ(winmm_model::prepareHeader(&header, sizeof header), MMSYSERR_NOERROR);
+}
+
+TEST(WinmmModel, ProductNameIsCutToWhatTheCapsHold) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"", ""},
+        {"Brevanto:Brevanto MIDI 128:0", "Brevanto:Brevanto MIDI 128:0"},
+        {std::string(31, 'a'), std::string(31, 'a')},
+        {std::string(32, 'b'), std::string(31, 'b')},
+        {"A very long client name:and an even longer port name 129:3",
+         "A very long client name:and an "},
+    };
+    for (const auto& [port, expected] : cases) {
+        CHAR productName[MAXPNAMELEN];
+        std::memset(productName, 'x', sizeof productName);
+        winmm_model::copyProductName(port, productName);
+        EXPECT_EQ(std::string(productName), expected) << port;
+        // Nothing of an earlier, longer name is left behind the terminator.
+        for (size_t i = expected.size(); i < sizeof productName; ++i)
+            EXPECT_EQ(productName[i], '\0') << port << " at " << i;
+    }
 }
 
 }  // namespace

@@ -1,15 +1,14 @@
-// Which sequencer ports become devices, in what order and under what product name.
-#include "device_list.h"
+// Which sequencer ports become devices and in what order, and where a port is on the sequencer.
+#include "sequencer_ports.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
 namespace {
 
-using midi_backend::DevicePort;
+using winmm_face::PortInfo;
 
 struct ListCase {
     const char* name;
@@ -17,7 +16,7 @@ struct ListCase {
     std::vector<std::pair<unsigned, std::string>> expected;  // port number, name
 };
 
-TEST(DeviceList, PortsThatAreDevices) {
+TEST(SequencerPorts, PortsThatAreDevices) {
     const std::string through = "Midi Through:Midi Through Port-0 14:0";
     const std::string brevanto = "Brevanto:Brevanto MIDI 128:0";
     const std::string synth = "Synth:Synth In 130:0";
@@ -37,33 +36,13 @@ TEST(DeviceList, PortsThatAreDevices) {
     };
     for (const auto& c : cases) {
         std::vector<std::pair<unsigned, std::string>> got;
-        for (const DevicePort& port : midi_backend::devicePorts(c.ports))
-            got.emplace_back(port.portNumber, port.name);
+        for (const PortInfo& port : alsa::devicePorts(c.ports))
+            got.emplace_back(port.number, port.name);
         EXPECT_EQ(got, c.expected) << c.name;
     }
 }
 
-TEST(DeviceList, ProductNameIsCutToWhatTheCapsHold) {
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"", ""},
-        {"Brevanto:Brevanto MIDI 128:0", "Brevanto:Brevanto MIDI 128:0"},
-        {std::string(31, 'a'), std::string(31, 'a')},
-        {std::string(32, 'b'), std::string(31, 'b')},
-        {"A very long client name:and an even longer port name 129:3",
-         "A very long client name:and an "},
-    };
-    for (const auto& [port, expected] : cases) {
-        CHAR productName[MAXPNAMELEN];
-        std::memset(productName, 'x', sizeof productName);
-        midi_backend::copyProductName(port, productName);
-        EXPECT_EQ(std::string(productName), expected) << port;
-        // Nothing of an earlier, longer name is left behind the terminator.
-        for (size_t i = expected.size(); i < sizeof productName; ++i)
-            EXPECT_EQ(productName[i], '\0') << port << " at " << i;
-    }
-}
-
-TEST(DeviceList, SequencerAddressEndsThePortName) {
+TEST(SequencerPorts, SequencerAddressEndsThePortName) {
     struct AddressCase {
         std::string name;
         bool ok;
@@ -84,7 +63,7 @@ TEST(DeviceList, SequencerAddressEndsThePortName) {
     for (const auto& c : cases) {
         int client = 0;
         int port = 0;
-        EXPECT_EQ(midi_backend::sequencerAddress(c.name, client, port), c.ok) << c.name;
+        EXPECT_EQ(alsa::sequencerAddress(c.name, client, port), c.ok) << c.name;
         if (c.ok) {
             EXPECT_EQ(client, c.client) << c.name;
             EXPECT_EQ(port, c.port) << c.name;

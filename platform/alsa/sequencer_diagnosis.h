@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace midi_backend {
+namespace alsa {
 
 // The sequencer's device node, as ALSA's "default" sequencer opens it.
 constexpr const char* kSequencerNode = "/dev/snd/seq";
@@ -21,4 +21,4 @@ int probeSequencer();
 // program's name; once per process, however often it is called.
 void reportNoDevice();
 
-}  // namespace midi_backend
+}  // namespace alsa

@@ -12,7 +12,7 @@
 
 #include "alsa_output_link.h"
 
-namespace midi_backend {
+namespace alsa {
 
 std::string noDeviceDiagnosis(const char* nodePath, int openError) {
     const std::string node = nodePath;
@@ -62,4 +62,4 @@ void reportNoDevice() {
     });
 }
 
-}  // namespace midi_backend
+}  // namespace alsa
