@@ -12,8 +12,8 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 build="$root/${VM_BUILD:-build-vm}"
 # The whole guest took 841 s under TCG with a 32-bit Wine prefix to make, most of it Wine's starts
-# and the real waits of silent devices (a pulled cable alone costs 125 s a program): 1200 s bounds
-# a guest that hangs without failing one that is slow.
+# and the real waits of silent devices (a pulled cable alone costs 125 s a program): 1200 s ends
+# a guest that hangs and leaves room for a slow one.
 vm_timeout=${VM_TIMEOUT:-1200}
 kit_name=Brevanto_vm.kit
 kit_bytes=4096  # 16 records: quick under emulation
