@@ -285,6 +285,7 @@ beside_pids=()
 beside_logs=()
 sim_case_beside() {
   local log=$runs/beside-${#beside_pids[@]}.log
+  # shellcheck disable=SC2030 # the job counts its own failures and returns them as its status
   (failures=0; sim_case "$@"; exit "$failures") >"$log" 2>&1 &
   beside_pids+=("$!")
   beside_logs+=("$log")
@@ -298,6 +299,7 @@ collect_cases_beside() {
       cat "${beside_logs[$i]}"
     else
       cat "${beside_logs[$i]}" >&2
+      # shellcheck disable=SC2031 # the parent's count, not the job's
       failures=$((failures + status))
     fi
   done
