@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "midi_api.h"
+#include "platform/midi_api.h"
 
 // Image bytes travel as upper-case ASCII hex, 23 bytes (46 characters) a message at most, so every
 // byte on the wire between F0 and F7 stays below 0x80.

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "win_base.h"
+#include "platform/win_base.h"
 
 enum class WaitUntil {
     kCountNonZero,  // the handshake: any count but 0 ends the wait

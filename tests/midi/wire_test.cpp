@@ -8,9 +8,9 @@
 #include "midi/hex_chunks.h"
 #include "midi/midi_out.h"
 #include "midi/midi_port.h"
-#include "midi_fixture.h"
-#include "support/kit_builder.h"
-#include "support/stdout_capture.h"
+#include "tests/midi/midi_fixture.h"
+#include "tests/support/kit_builder.h"
+#include "tests/support/stdout_capture.h"
 
 namespace {
 

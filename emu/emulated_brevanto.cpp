@@ -1,4 +1,4 @@
-#include "brevanto_device.h"
+#include "emu/emulated_brevanto.h"
 
 #include <algorithm>
 
