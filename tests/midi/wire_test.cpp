@@ -14,6 +14,17 @@
 
 namespace {
 
+// A whole record, chunk after chunk as the transfer sends it: 0, or the failure of the first full
+// chunk that could not be sent.
+MMRESULT sendRecordHex(const uint8_t* record, uint16_t recordBytes) {
+    HexChunks chunks = startHexChunks(record, recordBytes);
+    while (hexChunksLeft(chunks)) {
+        const MMRESULT result = sendNextHexChunk(chunks);
+        if (result != MMSYSERR_NOERROR) return result;
+    }
+    return MMSYSERR_NOERROR;
+}
+
 class WireTest : public MidiLinkTest {
   protected:
     void openOut(emu::OutDeviceConfig config) {
