@@ -24,7 +24,7 @@
 #include <string>
 
 #include "driver/run_update.h"
-#include "emulated_setup.h"
+#include "emu/emulated_setup.h"
 #include "midi/midi_in.h"
 
 extern "C" {

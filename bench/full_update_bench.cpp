@@ -26,10 +26,10 @@
 #include <vector>
 
 #include "driver/run_update.h"
-#include "emulated_setup.h"
+#include "emu/emulated_setup.h"
 #include "image/decode_kit_text.h"
 #include "midi/midi_port.h"
-#include "win_base.h"
+#include "platform/win_base.h"
 
 extern char** environ;
 

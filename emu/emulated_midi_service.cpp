@@ -1,4 +1,4 @@
-#include "emulated_midi_service.h"
+#include "emu/emulated_midi_service.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -7,11 +7,11 @@
 #include <mutex>
 #include <thread>
 
-#include "winmm_face/port_system.h"
-#include "winmm_face/winmm_face.h"
+#include "platform/winmm_face/port_system.h"
+#include "platform/winmm_face/winmm_face.h"
 
 #ifndef _WIN32
-#include "posix/time_source.h"
+#include "platform/posix/time_source.h"
 #endif
 
 namespace emu {

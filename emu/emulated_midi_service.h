@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "midi_api.h"
+#include "platform/midi_api.h"
 
 namespace emu {
 

@@ -1,4 +1,4 @@
-#include "emulated_setup.h"
+#include "emu/emulated_setup.h"
 
 #include <algorithm>
 #include <mutex>

@@ -5,9 +5,9 @@
 #include <memory>
 #include <string>
 
-#include "brevanto_device.h"
-#include "emulated_midi_service.h"
-#include "sim_options.h"
+#include "emu/emulated_brevanto.h"
+#include "emu/emulated_midi_service.h"
+#include "emu/sim_options.h"
 
 namespace emu {
 

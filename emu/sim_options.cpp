@@ -1,4 +1,4 @@
-#include "sim_options.h"
+#include "emu/sim_options.h"
 
 #include <cerrno>
 #include <cstdlib>

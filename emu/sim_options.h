@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "brevanto_device.h"
+#include "emu/emulated_brevanto.h"
 
 namespace emu {
 

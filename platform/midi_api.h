@@ -3,7 +3,7 @@
 // time (emulated, RtMidi, or one with no devices) defines them.
 #pragma once
 
-#include "win_base.h"
+#include "platform/win_base.h"
 
 #if defined(_WIN32) && !defined(TALVERON_OWN_MIDI_SERVICE)
 #include <mmsystem.h>

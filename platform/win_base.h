@@ -12,7 +12,6 @@
 #else
 #include <cstdint>
 
-typedef uint8_t BYTE;
 typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef uint32_t UINT;

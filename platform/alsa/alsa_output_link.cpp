@@ -1,11 +1,11 @@
-#include "alsa_output_link.h"
+#include "platform/alsa/alsa_output_link.h"
 
 #include <alsa/asoundlib.h>
 
 #include <mutex>
 #include <string>
 
-#include "sequencer_ports.h"
+#include "platform/alsa/sequencer_ports.h"
 
 namespace alsa {
 

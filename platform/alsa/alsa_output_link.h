@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "winmm_face/port_system.h"
+#include "platform/winmm_face/port_system.h"
 
 namespace alsa {
 

@@ -6,10 +6,10 @@
 #include <iostream>
 #include <mutex>
 
-#include "alsa_output_link.h"
-#include "sequencer_diagnosis.h"
-#include "sequencer_ports.h"
-#include "winmm_face/port_system.h"
+#include "platform/alsa/alsa_output_link.h"
+#include "platform/alsa/sequencer_diagnosis.h"
+#include "platform/alsa/sequencer_ports.h"
+#include "platform/winmm_face/port_system.h"
 
 namespace alsa {
 

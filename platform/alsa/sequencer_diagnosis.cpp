@@ -1,4 +1,4 @@
-#include "sequencer_diagnosis.h"
+#include "platform/alsa/sequencer_diagnosis.h"
 
 #include <alsa/asoundlib.h>
 #include <grp.h>
@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <mutex>
 
-#include "alsa_output_link.h"
+#include "platform/alsa/alsa_output_link.h"
 
 namespace alsa {
 

@@ -1,4 +1,4 @@
-#include "sequencer_ports.h"
+#include "platform/alsa/sequencer_ports.h"
 
 #include <cstdio>
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "winmm_face/port_system.h"
+#include "platform/winmm_face/port_system.h"
 
 namespace alsa {
 

@@ -2,7 +2,7 @@
 // device, and the first open says why, once, on standard error.
 #include <cstdio>
 
-#include "winmm_face/port_system.h"
+#include "platform/winmm_face/port_system.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-#include "win_base.h"
+#include "platform/win_base.h"
 
 namespace {
 

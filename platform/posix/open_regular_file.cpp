@@ -2,7 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "win_base.h"
+#include "platform/win_base.h"
 
 namespace {
 

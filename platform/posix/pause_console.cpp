@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "win_base.h"
+#include "platform/win_base.h"
 
 namespace {
 

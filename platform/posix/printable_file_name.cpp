@@ -10,7 +10,7 @@
 // an 8-bit terminal may still take such a byte within a valid UTF-8 character for a control.
 #include <cstring>
 
-#include "win_base.h"
+#include "platform/win_base.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // The monotonic clock the reply waits are measured on, in nanoseconds.
 #include <time.h>
 
-#include "time_source.h"
-#include "win_base.h"
+#include "platform/posix/time_source.h"
+#include "platform/win_base.h"
 
 namespace {
 

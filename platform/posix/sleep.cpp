@@ -3,8 +3,8 @@
 
 #include <cerrno>
 
-#include "time_source.h"
-#include "win_base.h"
+#include "platform/posix/time_source.h"
+#include "platform/win_base.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "time_source.h"
+#include "platform/posix/time_source.h"
 
 #include <atomic>
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "win_base.h"
+#include "platform/win_base.h"
 
 struct TimeSource {
     void (*sleep)(DWORD milliseconds);  // returns once the clock has moved on by that much

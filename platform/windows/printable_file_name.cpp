@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "win_base.h"
+#include "platform/win_base.h"
 
 // Windows file names never hold C0 controls, and the bytes 0x80 to 0x9F are printable characters
 // of the ANSI code page the console shows them in: the name is shown exactly as it is.

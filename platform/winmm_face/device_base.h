@@ -4,8 +4,8 @@
 
 #include <mutex>
 
-#include "midi_api.h"
-#include "winmm_model.h"
+#include "platform/midi_api.h"
+#include "platform/winmm_face/winmm_model.h"
 
 namespace winmm_face {
 

@@ -1,6 +1,6 @@
-#include "input_device.h"
+#include "platform/winmm_face/input_device.h"
 
-#include "winmm_face.h"
+#include "platform/winmm_face/winmm_face.h"
 
 namespace winmm_face {
 

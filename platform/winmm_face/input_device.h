@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <mutex>
 
-#include "device_base.h"
-#include "midi_api.h"
-#include "winmm_model.h"
+#include "platform/midi_api.h"
+#include "platform/winmm_face/device_base.h"
+#include "platform/winmm_face/winmm_model.h"
 
 namespace winmm_face {
 

@@ -1,9 +1,9 @@
-#include "output_device.h"
+#include "platform/winmm_face/output_device.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "winmm_model.h"
+#include "platform/winmm_face/winmm_model.h"
 
 namespace winmm_face {
 

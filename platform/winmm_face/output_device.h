@@ -8,9 +8,9 @@
 #include <mutex>
 #include <vector>
 
-#include "device_base.h"
-#include "midi_api.h"
-#include "port_system.h"
+#include "platform/midi_api.h"
+#include "platform/winmm_face/device_base.h"
+#include "platform/winmm_face/port_system.h"
 
 namespace winmm_face {
 

@@ -2,7 +2,7 @@
 // device keeps the program's buffers and callback in an InputDevice or OutputDevice, and the port
 // system only lists, opens, sends and receives. The calls that allocate report running out of
 // memory as the platform does, never by throwing at the program.
-#include "winmm_face.h"
+#include "platform/winmm_face/winmm_face.h"
 
 #include <atomic>
 #include <map>
@@ -10,11 +10,11 @@
 #include <mutex>
 #include <string>
 
-#include "input_device.h"
-#include "midi_api.h"
-#include "output_device.h"
-#include "port_system.h"
-#include "winmm_model.h"
+#include "platform/midi_api.h"
+#include "platform/winmm_face/input_device.h"
+#include "platform/winmm_face/output_device.h"
+#include "platform/winmm_face/port_system.h"
+#include "platform/winmm_face/winmm_model.h"
 
 using winmm_face::InputDevice;
 using winmm_face::InputPortLink;

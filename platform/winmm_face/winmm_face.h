@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string>
 
-#include "midi_api.h"
+#include "platform/midi_api.h"
 
 namespace winmm_face {
 

@@ -1,4 +1,4 @@
-#include "winmm_model.h"
+#include "platform/winmm_face/winmm_model.h"
 
 #include <algorithm>
 

@@ -10,7 +10,7 @@
 #include <deque>
 #include <string>
 
-#include "midi_api.h"
+#include "platform/midi_api.h"
 
 namespace winmm_model {
 

@@ -10,9 +10,9 @@
 #include "image/validate_image.h"
 #include "midi/midi_in.h"
 #include "midi/midi_out.h"
+#include "platform/win_base.h"
 #include "protocol/handshake.h"
 #include "protocol/transfer_image.h"
-#include "win_base.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "common/ascii_prefix.h"
 #include "common/console_text.h"
-#include "win_base.h"
+#include "platform/win_base.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include "common/console_text.h"
 #include "image/decode_kit_text.h"
 #include "image/find_kit_file.h"
-#include "win_base.h"
+#include "platform/win_base.h"
 
 StageResult loadImage(const char* kitFileName, ImageBuffer& image) {
     // Binary mode: line ends are whitespace to the decoder whatever the platform writes. Only a

@@ -43,14 +43,3 @@ MMRESULT sendNextHexChunk(HexChunks& chunks) {
     Sleep(kChunkPauseMs);
     return MMSYSERR_NOERROR;
 }
-
-MMRESULT sendRecordHex(const uint8_t* record, uint16_t recordBytes) {
-    HexChunks chunks = startHexChunks(record, recordBytes);
-    while (hexChunksLeft(chunks)) {
-        const MMRESULT result = sendNextHexChunk(chunks);
-        if (result != MMSYSERR_NOERROR) {
-            return result;
-        }
-    }
-    return MMSYSERR_NOERROR;
-}

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "midi_api.h"
+#include "platform/midi_api.h"
 
 // Image bytes travel as upper-case ASCII hex, 23 bytes (46 characters) a message at most, so every
 // byte on the wire between F0 and F7 stays below 0x80.
@@ -28,10 +28,6 @@ inline bool hexChunksLeft(const HexChunks& chunks) {
 }
 
 // Sends the next chunk: 23 bytes, or the short rest; then pauses 1 ms. Returns the failure of a
-// full chunk; the last short chunk's result is not examined, as for sendRecordHex.
+// full chunk. The last short chunk's result is not examined: its loss shows as a missing
+// acknowledgement.
 MMRESULT sendNextHexChunk(HexChunks& chunks);
-
-// Sends the recordBytes bytes at record as consecutive hex chunks. Returns 0, or the failure of
-// the first full chunk that could not be sent. The last short chunk's result is not examined: its
-// loss shows as a missing acknowledgement.
-MMRESULT sendRecordHex(const uint8_t* record, uint16_t recordBytes);

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "midi_api.h"
+#include "platform/midi_api.h"
 
 // MIDI In: the input port, the callback that receives the device's replies, and the reply slot
 // the callback fills. The port's state lives in midiPort (midi/midi_port.h).

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "midi_api.h"
+#include "platform/midi_api.h"
 
 constexpr uint8_t kSysExStart = 0xF0;
 constexpr uint8_t kSysExEnd = 0xF7;

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "midi_api.h"
+#include "platform/midi_api.h"
 
 constexpr uint16_t kReplyBufferSize = 200;
 

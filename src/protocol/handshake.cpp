@@ -40,7 +40,7 @@ StageResult handshake(uint8_t identityCode) {
         ++probesSent;
         lastProbeSent = clockNow();
         // A count of 1 ends the wait but is no reply, and is left as it is.
-        if (!isReply(waitForReplyCount(kHandshakePollsPerAttempt, WaitUntil::kCountNonZero))) {
+        if (!isReply(waitForReplyCount(kHandshakePollsPerAttempt))) {
             continue;
         }
         const uint8_t code = takeReplyCode();

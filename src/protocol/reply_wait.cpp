@@ -7,10 +7,6 @@ namespace {
 constexpr DWORD kPollPauseMs = 1;
 constexpr int64_t kMicrosecondsPerSecond = 1000000;
 
-bool waitIsOver(int16_t count, WaitUntil until) {
-    return until == WaitUntil::kCountNonZero ? count != 0 : isReply(count);
-}
-
 // The floor in clock counts. Worked out at each wait, not once: cheap, and no state outlives a
 // wait. At most 65,535 x 15,625 us at the clock's frequency: far inside 64 bits for any clock.
 LONGLONG floorCounts(uint16_t polls) {
@@ -65,10 +61,10 @@ ClockMark clockNow() {
     return ClockMark{now.QuadPart, true};
 }
 
-int16_t waitForReplyCount(uint16_t polls, WaitUntil until) {
+int16_t waitForReplyCount(uint16_t polls) {
     WaitBound bound = boundOf(polls, clockNow(), polls);
     int16_t count = replyCountNow();
-    while (!waitIsOver(count, until) && pollAgain(bound)) {
+    while (count == 0 && pollAgain(bound)) {
         count = replyCountNow();
     }
     return count;

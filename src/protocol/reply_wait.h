@@ -2,12 +2,7 @@
 
 #include <cstdint>
 
-#include "win_base.h"
-
-enum class WaitUntil {
-    kCountNonZero,  // the handshake: any count but 0 ends the wait
-    kReplyPresent,  // only a count above 1 does
-};
+#include "platform/win_base.h"
 
 // What one poll lasts on the home platform, where each 1 ms pause takes a system timer tick of
 // 15.625 ms. Devices were built against waits of that length, so no wait ends sooner anywhere.
@@ -26,10 +21,10 @@ struct ClockMark {
 };
 ClockMark clockNow();
 
-// Polls the reply count in 1 ms pauses until the condition holds, or until polls pauses have been
+// Polls the reply count in 1 ms pauses until it is not 0, or until polls pauses have been
 // made and polls x 15.625 ms have passed on the monotonic clock since the wait began. Returns the
 // count last seen; it is left in the slot.
-int16_t waitForReplyCount(uint16_t polls, WaitUntil until);
+int16_t waitForReplyCount(uint16_t polls);
 
 // Polls the reply tally in 1 ms pauses until at least wanted replies have come after the tally's
 // count stood at base, or until polls pauses have been made and floorPolls x 15.625 ms have passed

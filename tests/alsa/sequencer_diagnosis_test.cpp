@@ -11,8 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include "sequencer_diagnosis.h"
-#include "support/scratch_dir.h"
+#include "platform/alsa/sequencer_diagnosis.h"
+#include "tests/support/scratch_dir.h"
 
 namespace {
 

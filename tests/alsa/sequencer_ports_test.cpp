@@ -1,5 +1,5 @@
 // Which sequencer ports become devices and in what order, and where a port is on the sequencer.
-#include "sequencer_ports.h"
+#include "platform/alsa/sequencer_ports.h"
 
 #include <gtest/gtest.h>
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "support/kit_builder.h"
-#include "support/run_process.h"
-#include "support/scratch_dir.h"
+#include "tests/support/kit_builder.h"
+#include "tests/support/run_process.h"
+#include "tests/support/scratch_dir.h"
 
 namespace {
 

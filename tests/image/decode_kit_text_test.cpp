@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "support/kit_builder.h"
+#include "tests/support/kit_builder.h"
 
 namespace {
 

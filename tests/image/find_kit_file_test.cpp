@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "support/scratch_dir.h"
-#include "support/stdout_capture.h"
+#include "tests/support/scratch_dir.h"
+#include "tests/support/stdout_capture.h"
 
 namespace {
 

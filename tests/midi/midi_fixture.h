@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "emulated_midi_service.h"
+#include "emu/emulated_midi_service.h"
 #include "midi/midi_in.h"
 #include "midi/midi_out.h"
 #include "midi/midi_port.h"

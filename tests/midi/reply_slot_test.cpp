@@ -5,8 +5,8 @@
 
 #include "midi/midi_in.h"
 #include "midi/midi_port.h"
-#include "midi_fixture.h"
-#include "support/stdout_capture.h"
+#include "tests/midi/midi_fixture.h"
+#include "tests/support/stdout_capture.h"
 
 namespace {
 

@@ -8,11 +8,22 @@
 #include "midi/hex_chunks.h"
 #include "midi/midi_out.h"
 #include "midi/midi_port.h"
-#include "midi_fixture.h"
-#include "support/kit_builder.h"
-#include "support/stdout_capture.h"
+#include "tests/midi/midi_fixture.h"
+#include "tests/support/kit_builder.h"
+#include "tests/support/stdout_capture.h"
 
 namespace {
+
+// A whole record, chunk after chunk as the transfer sends it: 0, or the failure of the first full
+// chunk that could not be sent.
+MMRESULT sendRecordHex(const uint8_t* record, uint16_t recordBytes) {
+    HexChunks chunks = startHexChunks(record, recordBytes);
+    while (hexChunksLeft(chunks)) {
+        const MMRESULT result = sendNextHexChunk(chunks);
+        if (result != MMSYSERR_NOERROR) return result;
+    }
+    return MMSYSERR_NOERROR;
+}
 
 class WireTest : public MidiLinkTest {
   protected:

@@ -1,7 +1,7 @@
 // The handshake as whole runs against the emulated device.
 #include <gtest/gtest.h>
 
-#include "sim_run.h"
+#include "tests/protocol/sim_run.h"
 
 namespace {
 

@@ -7,14 +7,14 @@
 #include <string>
 
 #include "driver/open_midi_ports.h"
-#include "emulated_setup.h"
+#include "emu/emulated_setup.h"
 #include "midi/midi_in.h"
 #include "midi/midi_out.h"
 #include "midi/midi_port.h"
 #include "protocol/handshake.h"
 #include "protocol/transfer_image.h"
-#include "sim_run.h"
-#include "support/stdout_capture.h"
+#include "tests/protocol/sim_run.h"
+#include "tests/support/stdout_capture.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // before anything runs.
 #include <gtest/gtest.h>
 
-#include "sim_run.h"
+#include "tests/protocol/sim_run.h"
 
 namespace {
 

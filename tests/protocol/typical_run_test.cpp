@@ -1,7 +1,7 @@
 // The typical successful run, line for line and byte for byte.
 #include <gtest/gtest.h>
 
-#include "sim_run.h"
+#include "tests/protocol/sim_run.h"
 
 namespace {
 

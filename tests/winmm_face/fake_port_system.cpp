@@ -1,4 +1,4 @@
-#include "fake_port_system.h"
+#include "tests/winmm_face/fake_port_system.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "winmm_face/port_system.h"
+#include "platform/winmm_face/port_system.h"
 
 struct FakePortSystem : winmm_face::PortSystem {
     struct OpenedInput {

@@ -1,6 +1,6 @@
 // An open In device: buffers queued by the program, filled by whole messages in order, handed
 // back on reset; input only after start; close refused while a buffer is queued.
-#include "winmm_face/input_device.h"
+#include "platform/winmm_face/input_device.h"
 
 #include <gtest/gtest.h>
 

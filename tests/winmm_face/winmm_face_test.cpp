@@ -7,12 +7,12 @@
 #include <thread>
 #include <vector>
 
-#include "fake_port_system.h"
 #include "midi/midi_in.h"
 #include "midi/midi_out.h"
 #include "midi/midi_port.h"
-#include "midi_api.h"
-#include "support/stdout_capture.h"
+#include "platform/midi_api.h"
+#include "tests/support/stdout_capture.h"
+#include "tests/winmm_face/fake_port_system.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // winmm's device rules apart from any device: the edges where the emulated service and the Linux
 // one used to differ, and the product name as the caps hold it.
-#include "winmm_face/winmm_model.h"
+#include "platform/winmm_face/winmm_model.h"
 
 #include <gtest/gtest.h>
 

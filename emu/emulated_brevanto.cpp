@@ -1,4 +1,4 @@
-#include "brevanto_device.h"
+#include "emu/emulated_brevanto.h"
 
 #include <algorithm>
 
@@ -31,7 +31,6 @@ std::optional<Bytes> BrevantoDevice::receive(const Bytes& message) {
     lateMs_.reset();
     const Bytes payload(message.begin() + 1, message.end() - 1);
     if (payload == kProbeA || payload == kProbeB) {
-        ++probesSeen_;
         record_.clear();  // a probe starts the conversation afresh
         const bool answers = payload == kProbeA ? script_.answersProbeA : script_.answersProbeB;
         if (!answers) return std::nullopt;

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "driver/run_update.h"
-#include "emulated_setup.h"
-#include "win_base.h"
+#include "emu/emulated_setup.h"
+#include "platform/win_base.h"
 
 namespace {
 

@@ -22,10 +22,10 @@
 #include <thread>
 #include <vector>
 
-#include "brevanto_device.h"
-#include "emulated_setup.h"
-#include "sequencer_diagnosis.h"
-#include "sim_options.h"
+#include "emu/emulated_brevanto.h"
+#include "emu/emulated_setup.h"
+#include "emu/sim_options.h"
+#include "platform/alsa/sequencer_diagnosis.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "support/run_process.h"
-#include "support/scratch_dir.h"
+#include "tests/support/run_process.h"
+#include "tests/support/scratch_dir.h"
 
 namespace {
 

@@ -48,7 +48,6 @@ class BrevantoDevice {
 
     // The records acknowledged so far, concatenated: what the device would have flashed.
     const Bytes& flashed() const { return flashed_; }
-    int probesSeen() const { return probesSeen_; }
     // How late the script has the answer receive() last returned come, if it says anything.
     std::optional<int> lateMs() const { return lateMs_; }
 
@@ -65,7 +64,6 @@ class BrevantoDevice {
     int recordNumber_ = 1;  // of the record being received
     int attempt_ = 0;       // attempts at it so far
     Bytes flashed_;
-    int probesSeen_ = 0;
     std::optional<int> lateMs_;
 };
 

@@ -1,5 +1,5 @@
 #include "driver/run_update.h"
-#include "win_base.h"
+#include "platform/win_base.h"
 
 // The tool takes no arguments: the kit file comes from the current directory.
 int main() {
