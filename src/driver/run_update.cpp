@@ -26,8 +26,12 @@ bool imageStagesPass(RunState& run) {
 
 // Opening the ports, the handshake and the transfer; the caller closes the ports however these end.
 void deviceStages(const RunState& run) {
-    if (openMidiPorts() == StageResult::kStop) return;
-    if (handshake(run.identityCode) == StageResult::kStop) return;
+    if (openMidiPorts() == StageResult::kStop) {
+        return;
+    }
+    if (handshake(run.identityCode) == StageResult::kStop) {
+        return;
+    }
     transferImage(run.image);
 }
 
