@@ -77,7 +77,7 @@ TEST(KeyPressTerminal, EveryEndGivesTheTerminalBack) {
             execl(TALVERON_UPDATE_EXE, TALVERON_UPDATE_EXE, nullptr);
             _exit(127);
         }
-        EXPECT_TRUE(echoes(master)) << c.name;
+        // Not checked for echo here: the program may already be waiting for its key.
         EXPECT_TRUE(readUntil(master, kPrompt)) << c.name;
         EXPECT_TRUE(waitForKeyMode(master)) << c.name;
         if (c.typed != nullptr) {
