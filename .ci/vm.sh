@@ -29,21 +29,18 @@ tools/install-deps.sh base linux vm windows
 started=$(date +%s)
 
 echo "-- building"
-cmake -S . -B "$build" $(command -v ninja >/dev/null && echo "-G Ninja") \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVERON_WERROR=ON -DTALVERON_TESTS=OFF >/dev/null
+cmake --preset vm -B "$build" >/dev/null
 if ! grep -q '^RTMIDI_FOUND:INTERNAL=1' "$build/CMakeCache.txt"; then
     echo "vm: RtMidi was not found, so talveron-update has no MIDI devices to test" >&2
     exit 1
 fi
 cmake --build "$build" --target talveron-update brevanto-device talveron-update-sim \
     make-sample-kit >/dev/null
-# The Windows products in the build directories .ci/windows.sh uses, configured the same way, so
+# The Windows products in the build directories .ci/windows.sh uses, with the same presets, so
 # that in CI, which runs that check first, these builds find nothing to do.
 for bits in 32 64; do
     case $bits in 32) arch=i686 ;; 64) arch=x86_64 ;; esac
-    cmake -S . -B "$root/build-win$bits" $(command -v ninja >/dev/null && echo "-G Ninja") \
-        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-$arch.cmake" \
-        -DCMAKE_BUILD_TYPE=Release -DTALVERON_WERROR=ON -DTALVERON_TESTS=OFF >/dev/null
+    cmake --preset "win$bits" >/dev/null
     cmake --build "$root/build-win$bits" --target talveron-update >/dev/null
     "$arch-w64-mingw32-gcc" -O2 -Wall -Werror -o "$build/midi-open-close-$bits.exe" \
         .ci/vm/midi-open-close.c -lwinmm

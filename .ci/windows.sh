@@ -18,8 +18,6 @@ build32=$root/build-win32
 build64=$root/build-win64
 build64sim=$root/build-win64-sim
 buildhost=$root/build-win-host
-generator=()
-command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
 
 # Every wait has an end: a cold Wine prefix takes seconds, a run well under one.
 readonly wineboot_limit=300
@@ -34,12 +32,11 @@ fail() {
 now() { date +%s.%N; }
 since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.1f s", b - a }'; }
 
-# build DIR "TARGET..." [CMAKE OPTION]...: a warnings-as-errors build, by default without the tests.
+# build PRESET DIR "TARGET...": the preset's build of the targets, in DIR, the directory it names.
 build() {
-  local dir=$1 targets=$2 started
+  local dir=$2 targets=$3 started
   started=$(now)
-  cmake -S "$root" -B "$dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DTALVERON_WERROR=ON \
-    -DTALVERON_TESTS=OFF "${@:3}" >/dev/null
+  cmake --preset "$1" >/dev/null
   # shellcheck disable=SC2086 # one word a target
   cmake --build "$dir" -j "$(nproc)" --target $targets >/dev/null
   echo "built $targets in $dir in $(since "$started")"
@@ -70,15 +67,12 @@ check_pe() {
   echo "checked $exe: $kind, imports $dlls"
 }
 
-build "$build32" talveron-update -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake"
-build "$build64" talveron-update -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake"
-build "$build64sim" talveron-update-sim \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" -DTALVERON_OWN_MIDI_SERVICE=ON
+build win32 "$build32" talveron-update
+build win64 "$build64" talveron-update
+build win64-sim "$build64sim" talveron-update-sim
 # The Linux side: the simulator to compare with, the sample kits, and the protocol tests built to
 # start .ci/wine-sim.sh as their simulator.
-build "$buildhost" "talveron-update-sim make-sample-kit protocol_tests" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVERON_TESTS=ON \
-  -DTALVERON_SIM_UNDER_TEST="$root/.ci/wine-sim.sh"
+build win-host "$buildhost" "talveron-update-sim make-sample-kit protocol_tests"
 check_pe "$build32/talveron-update.exe" "PE32 executable (console) Intel 80386" \
   i686-w64-mingw32-objdump
 check_pe "$build64/talveron-update.exe" "PE32+ executable (console) x86-64" \
