@@ -371,7 +371,7 @@ def golden(name):
 
 PROMPT = golden("prompt")
 SUCCESS_TEXT = golden("success").rstrip(b"\n")
-DONE = b"\rTransferring.. 100% done.  \n" + golden("success")
+DONE = golden("transfer-done") + golden("success")
 # Outcomes by what the transcript ends with before the prompt; restart first, it holds success.
 # The failures are named by their message.
 ENDINGS = [
