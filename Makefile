@@ -1,9 +1,10 @@
 # Quick start: `make demo` runs one update against the emulated device on a sample kit;
 # `make test` builds everything and runs all tests. Both install missing Debian packages first.
+# Every configuration is a preset in CMakePresets.json; `make build` uses "default". BUILD moves
+# it elsewhere and CMAKE_FLAGS adds cache options (-DNAME=VALUE).
 BUILD ?= build
-CMAKE_FLAGS ?= -DTALVERON_WERROR=ON
+CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
-GENERATOR = $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
 .PHONY: all deps build demo test test-sanitize fuzz soak bench test-windows test-vm package check-all format clean
 
@@ -13,7 +14,7 @@ deps:
 	tools/install-deps.sh base linux
 
 $(BUILD)/CMakeCache.txt: | deps
-	cmake -S . -B $(BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+	cmake --preset default -B $(BUILD) $(CMAKE_FLAGS)
 
 build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)

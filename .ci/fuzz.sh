@@ -9,15 +9,12 @@ cd "$(dirname "$0")/.."
 tools/install-deps.sh fuzz
 
 seconds=${FUZZ_SECONDS:-60}
-build=build-fuzz
+build=build-fuzz # the fuzz preset's
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(decode_kit_text validate_image)
 declare -A corpus=([decode_kit_text]=decode [validate_image]=validate)
 
-generator=()
-command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
-cmake -S . -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVERON_WERROR=ON \
-  -DCMAKE_CXX_COMPILER=clang++ -DTALVERON_FUZZ=ON -DTALVERON_TESTS=OFF >/dev/null
+cmake --preset fuzz >/dev/null
 cmake --build "$build" -j "$(nproc)" --target "${targets[@]/#/fuzz_}"
 
 scratch=$(mktemp -d)

@@ -8,6 +8,8 @@
 #   transcript of a run that ends at the kit file; its manual pages render without warnings.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=lib.sh
+. .ci/lib.sh
 tools/install-deps.sh package
 root=$PWD
 started=$(date +%s)
@@ -16,12 +18,6 @@ version=$(sed -n 's/^project(talveron-update VERSION \([0-9.]*\) .*/\1/p' CMakeL
 out=$root/out
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
 
 # The Windows ZIPs.
 for arch in win32 win64; do
@@ -100,8 +96,11 @@ else
     status=0
     (cd "$run" && timeout 30 "$instroot/usr/bin/talveron-update" </dev/null >../run.out \
       2>../run.err) || status=$?
-    printf '%s' $'TALVERON Update V0.5 -> TALVERON Brevanto System\n'"OK: File 'Brevanto.kit' is open."$'\nError: The upgrade file is error!\n\nPress any key to continue . . . \n' \
-      >"$scratch/expected.out"
+    file_open='' upgrade_error='' # set by golden
+    golden file_open file-open
+    golden upgrade_error upgrade-error
+    # shellcheck disable=SC2059 # the golden file is the format
+    printf "$banner$file_open$upgrade_error\n$linux_prompt" Brevanto.kit >"$scratch/expected.out"
     if [ "$status" -ne 0 ] || ! cmp -s "$scratch/run.out" "$scratch/expected.out" ||
       [ -s "$scratch/run.err" ]; then
       fail "the installed talveron-update (status $status) printed:"

@@ -7,18 +7,15 @@ cd "$(dirname "$0")/.."
 tools/install-deps.sh sanitize linux
 
 jobs=$(nproc)
-generator=()
-command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
 # Every report ends the process with a failure, and leaks count as failures too.
 export ASAN_OPTIONS="abort_on_error=0:halt_on_error=1:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
 
+# build_with PRESET DIR: the preset's build, in the directory the preset names.
 build_with() {
-  local dir=$1 sanitizers=$2 compiler=$3
-  cmake -S . -B "$dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVERON_WERROR=ON \
-    -DCMAKE_CXX_COMPILER="$compiler" -DTALVERON_SANITIZE="$sanitizers" >/dev/null
-  cmake --build "$dir" -j "$jobs"
+  cmake --preset "$1" >/dev/null
+  cmake --build "$2" -j "$jobs"
 }
 
 # The test executables that run threads: the MIDI link's, the protocol's and the winmm face's.
@@ -34,14 +31,15 @@ threaded_tests() {
 
 run_asan() {
   echo "== AddressSanitizer + UndefinedBehaviorSanitizer: whole suite"
-  build_with build-asan address,undefined g++
+  build_with asan build-asan
   (cd build-asan && timeout 600 ctest --output-on-failure -j "$jobs")
 }
 
 run_tsan() {
   echo "== ThreadSanitizer: threaded tests"
-  # clang: g++ 12 with -fsanitize=thread gives false -Warray-bounds errors inside std::vector.
-  build_with build-tsan thread clang++
+  # clang (the tsan preset): g++ 12 with -fsanitize=thread gives false -Warray-bounds errors
+  # inside std::vector.
+  build_with tsan build-tsan
   local selected
   selected=$(threaded_tests build-tsan)
   if [ -n "$selected" ]; then

@@ -10,6 +10,8 @@
 # waits go on beside the others.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=lib.sh
+. .ci/lib.sh
 tools/install-deps.sh base windows
 
 root=$PWD
@@ -18,28 +20,16 @@ build32=$root/build-win32
 build64=$root/build-win64
 build64sim=$root/build-win64-sim
 buildhost=$root/build-win-host
-generator=()
-command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
 
 # Every wait has an end: a cold Wine prefix takes seconds, a run well under one.
 readonly wineboot_limit=300
 readonly run_limit=60
 
-failures=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
-
-now() { date +%s.%N; }
-since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.1f s", b - a }'; }
-
-# build DIR "TARGET..." [CMAKE OPTION]...: a warnings-as-errors build, by default without the tests.
+# build PRESET DIR "TARGET...": the preset's build of the targets, in DIR, the directory it names.
 build() {
-  local dir=$1 targets=$2 started
+  local dir=$2 targets=$3 started
   started=$(now)
-  cmake -S "$root" -B "$dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DTALVERON_WERROR=ON \
-    -DTALVERON_TESTS=OFF "${@:3}" >/dev/null
+  cmake --preset "$1" >/dev/null
   # shellcheck disable=SC2086 # one word a target
   cmake --build "$dir" -j "$(nproc)" --target $targets >/dev/null
   echo "built $targets in $dir in $(since "$started")"
@@ -70,34 +60,25 @@ check_pe() {
   echo "checked $exe: $kind, imports $dlls"
 }
 
-build "$build32" talveron-update -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake"
-build "$build64" talveron-update -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake"
-build "$build64sim" talveron-update-sim \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake" -DTALVERON_OWN_MIDI_SERVICE=ON
+build win32 "$build32" talveron-update
+build win64 "$build64" talveron-update
+build win64-sim "$build64sim" talveron-update-sim
 # The Linux side: the simulator to compare with, the sample kits, and the protocol tests built to
 # start .ci/wine-sim.sh as their simulator.
-build "$buildhost" "talveron-update-sim make-sample-kit protocol_tests" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALVERON_TESTS=ON \
-  -DTALVERON_SIM_UNDER_TEST="$root/.ci/wine-sim.sh"
+build win-host "$buildhost" "talveron-update-sim make-sample-kit protocol_tests"
 check_pe "$build32/talveron-update.exe" "PE32 executable (console) Intel 80386" \
   i686-w64-mingw32-objdump
 check_pe "$build64/talveron-update.exe" "PE32+ executable (console) x86-64" \
   x86_64-w64-mingw32-objdump
 
-# Wine: a prefix of our own in the build directory, no debug chatter, the C locale (cmd's pause
-# prompt is translated), and no sound drivers, so that no MIDI port of the host machine appears.
-# Mono and Gecko are not wanted and not installed; winemenubuilder has no desktop to serve.
-# One 64-bit prefix serves both loaders: wine64 for the 64-bit programs, wine (from wine32) for
-# the 32-bit ones, through the prefix's syswow64.
+# Wine: a prefix of our own in the build directory (wine_env), and no sound drivers, so that no
+# MIDI port of the host machine appears. One 64-bit prefix serves both loaders: wine64 for the
+# 64-bit programs, wine (from wine32) for the 32-bit ones, through the prefix's syswow64.
 wine=/usr/lib/wine/wine64
 wine32=/usr/lib/wine/wine
 wineserver=/usr/lib/wine/wineserver64
-export WINEPREFIX=$build64/wineprefix
-export WINEARCH=win64
-export WINEDEBUG=-all
-export LC_ALL=C LANG=C
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;winealsa.drv,winepulse.drv,wineoss.drv=d"
-unset DISPLAY WAYLAND_DISPLAY
+wine_env "$build64/wineprefix" win64
+WINEDLLOVERRIDES+=";winealsa.drv,winepulse.drv,wineoss.drv=d"
 
 stop_wine() {
   "$wineserver" -k >/dev/null 2>&1 || true
@@ -128,13 +109,20 @@ fi
 # One server for all runs: a server that has to start again costs seconds. stop_wine ends it.
 "$wineserver" -p
 
-# Texts the program prints, and the prompt of cmd's "pause" as Wine prints it with standard input
-# at its end: no line break follows, since no key ever comes. (Windows' own cmd prints
-# "Press any key to continue . . . " and a line break after the key.)
-readonly banner=$'TALVERON Update V0.5 -> TALVERON Brevanto System\n'
-readonly prompt='Press any key to continue... '
-readonly upgrade_error=$'Error: The upgrade file is error!\n\n'
-readonly midi_in_missing=$'Error: The MIDI In of device is missing!\n\n'
+# Texts the program prints (.ci/golden/), each last message with the blank line after it; the
+# banner and the prompts come with .ci/lib.sh.
+upgrade_error='' midi_in_missing='' kit_not_found='' fit_not_found='' file_open='' # by golden
+for text in upgrade_error midi_in_missing kit_not_found fit_not_found; do
+  golden "$text" "${text//_/-}"
+  printf -v "$text" '%s\n' "${!text}"
+done
+golden file_open file-open
+# shellcheck disable=SC2059 # the golden file is the format
+printf -v opened_brevanto "$file_open" Brevanto.kit
+# shellcheck disable=SC2059
+printf -v opened_v2 "$file_open" brevanto_v2.kit
+# shellcheck disable=SC2059
+printf -v opened_upper "$file_open" BREVANTO.KIT
 # Two valid records: payload 01 02 03 and payload 04 05, CR LF line ends as a release has them.
 readonly valid_kit=$'00 05 01 02 03 FA FF\r\n00 04 04 05 F7 FF\r\n'
 
@@ -144,14 +132,14 @@ mkdir -p "$runs"
 case_number=0
 
 # check_output NAME RAW EXPECTED_FILE: standard output stays in the C runtime's text mode, so
-# every line feed must arrive as CR LF; the comparison is made with one CR taken off each line end.
+# every line feed must arrive as CR LF, and the run ends at cmd's key-press prompt as Wine prints
+# it; read as the Linux build prints it (as_linux), it must equal EXPECTED_FILE.
 check_output() {
   local name=$1 raw_file=$2 expected_file=$3 raw
-  raw=$(cat "$raw_file"; echo .)
-  if [[ $raw == $'\n'* || $raw == *[!$'\r']$'\n'* ]]; then
+  read_exact raw "$raw_file"
+  as_linux "$raw_file" >"$raw_file.lf" ||
     fail "$name: a line feed without CR: standard output is not in text mode"
-  fi
-  sed 's/\r$//' "$raw_file" >"$raw_file.lf"
+  [[ $raw == *"$wine_prompt" ]] || fail "$name: does not end with cmd's prompt as Wine prints it"
   if cmp -s "$raw_file.lf" "$expected_file"; then
     return 0
   fi
@@ -209,32 +197,28 @@ run_case() {
 }
 
 started=$(now)
-run_case "no kit file" "$banner"$'Error: File \'*.kit\' is not found.\n\n'"$prompt"
-run_case "name lacks the family prefix" \
-  "$banner"$'Error: The fit file is not found.\n\n'"$prompt" Sonora.kit "$valid_kit"
-run_case "bad checksum" \
-  "$banner"$'OK: File \'Brevanto.kit\' is open.\n'"$upgrade_error$prompt" \
+run_case "no kit file" "$banner$kit_not_found$linux_prompt"
+run_case "name lacks the family prefix" "$banner$fit_not_found$linux_prompt" \
+  Sonora.kit "$valid_kit"
+run_case "bad checksum" "$banner$opened_brevanto$upgrade_error$linux_prompt" \
   Brevanto.kit $'00 05 01 02 03 FF FA\r\n'
-run_case "empty kit" \
-  "$banner"$'OK: File \'Brevanto.kit\' is open.\n'"$upgrade_error$prompt" Brevanto.kit ""
-run_case "valid kit, no MIDI device" \
-  "$banner"$'OK: File \'brevanto_v2.kit\' is open.\n'"$midi_in_missing$prompt" \
+run_case "empty kit" "$banner$opened_brevanto$upgrade_error$linux_prompt" Brevanto.kit ""
+run_case "valid kit, no MIDI device" "$banner$opened_v2$midi_in_missing$linux_prompt" \
   brevanto_v2.kit "$valid_kit"
-run_case "upper-case name and extension" \
-  "$banner"$'OK: File \'BREVANTO.KIT\' is open.\n'"$midi_in_missing$prompt" \
+run_case "upper-case name and extension" "$banner$opened_upper$midi_in_missing$linux_prompt" \
   BREVANTO.KIT "$valid_kit"
 echo "product runs under Wine took $(since "$started")"
 
 # sim_case NAME MUST_SAY KIT_BYTES [OPTION]...: one update with the emulated service and device,
 # set up by the options, on a sample kit of KIT_BYTES bytes; the Linux and the Windows build must
 # print the same and send the same bytes. Only the key-press prompt differs: ours on Linux, cmd's
-# under Wine. MUST_SAY, a line the Linux transcript holds, tells that the case ran as meant.
+# under Wine (check_output). MUST_SAY, a line the Linux transcript holds, tells that the case ran
+# as meant.
 # The Linux build is the reference and runs on virtual time, which gives the same transcript and
 # wire log as the real clock at no cost. With min_seconds=S before the call, the Windows build
 # must take at least S seconds: the sum of the reply waits' floors on the real clock. With
 # linux_real_clock=yes as well, the Linux build runs on the real clock and must take as long.
 # limit_seconds gives the Windows build longer than run_limit, for waits that are longer.
-readonly linux_prompt=$'Press any key to continue . . . \n'
 took_less_than() { awk -v a="$1" -v b="$(now)" -v m="$2" 'BEGIN { exit !(b - a < m) }'; }
 sim_case() {
   local name=$1 must_say=$2 kit_bytes=$3 base status=0 started linux_out min=${min_seconds:-0}
@@ -255,13 +239,11 @@ sim_case() {
     fail "$name: the Linux build took $(since "$started"), less than its reply waits' $min s"
     return 0
   fi
-  linux_out=$(cat "$base/linux.out"; echo .)
-  linux_out=${linux_out%.}
+  read_exact linux_out "$base/linux.out"
   if [[ $linux_out != *"$linux_prompt" ]] || ! grep -qxF -- "$must_say" "$base/linux.out"; then
     fail "$name: the Linux build did not run the case (no \"$must_say\" and prompt)"
     return 0
   fi
-  printf '%s' "${linux_out%"$linux_prompt"}$prompt" >"$base/expected.out"
 
   started=$(now)
   run_wine "$name" "$base/windows" "$base/windows.out" "$build64sim/talveron-update-sim.exe" \
@@ -270,7 +252,7 @@ sim_case() {
     fail "$name: the Windows build took $(since "$started"), less than its reply waits' $min s"
     return 0
   fi
-  check_output "$name" "$base/windows.out" "$base/expected.out" || return 0
+  check_output "$name" "$base/windows.out" "$base/linux.out" || return 0
   if ! cmp -s "$base/linux.wire" "$base/windows.wire"; then
     fail "$name: the messages sent differ from the Linux build's ($base/*.wire)"
     return 0
@@ -311,31 +293,31 @@ collect_cases_beside() {
 started=$(now)
 # 20 unanswered attempts at record 4: at least 125 s.
 min_seconds=125 limit_seconds=180 sim_case_beside "device falls silent" \
-  "Failed: Target is not responding." 2000 --silent-from 4
+  "$(say not-responding)" 2000 --silent-from 4
 # 19 handshake attempts of at least 1.5625 s each.
-min_seconds=29.6 sim_case_beside "no device on the ports" "Failed: Target is not responding." \
+min_seconds=29.6 sim_case_beside "no device on the ports" "$(say not-responding)" \
   2000 --device-port none
 # One lost verdict: 6.25 s before the resend, and 6.25 s of listening after the last record. The
 # Linux build runs on the real clock here: nothing else proves its floors.
 min_seconds=12.5 linux_real_clock=yes sim_case_beside "a record's verdict lost once" \
-  "Target update successfully!" 2000 --reply 3=none
-sim_case "successful update" "Target update successfully!" 40960
+  "$(say success)" 2000 --reply 3=none
+sim_case "successful update" "$(say success)" 40960
 # Probe A's 1.5625 s; probe A unanswered, the updater listens until probe B is 6.25 s old.
-min_seconds=7.8 sim_case "device answers probe B only" "Target update successfully!" 2000 \
+min_seconds=7.8 sim_case "device answers probe B only" "$(say success)" 2000 \
   --probes B
-sim_case "device still resetting" "Please wait the system reset and retry again!" 2000 \
+sim_case "device still resetting" "$(say resetting)" 2000 \
   --identity 0x15
-sim_case "device of another family" "Error: The device and the upgrade file is not matched!" \
+sim_case "device of another family" "$(say not-matched)" \
   2000 --identity 0x34
-sim_case "rejections, then acknowledged" "Target update successfully!" 2000 \
+sim_case "rejections, then acknowledged" "$(say success)" 2000 \
   --reply 2=0x20/3 --reply 4=0x21 --reply 5=0x22 --reply 6=0x24 --reply 7=0x25 --reply 3=0x23
-sim_case "every attempt rejected" "Error in updating." 2000 --reply 3=0x20/20
-sim_case "restart on the last record" "The System is restart, please wait!" 2000 --reply 8=0x77
-sim_case "answers late but in time" "Target update successfully!" 2000 --delay-ms 20
-sim_case "output unplugged" "Error: The MIDI Out of device is missing!" 2000 --unplug-after 12
-sim_case "only Microsoft inputs" "Error: The MIDI In of device is missing!" 2000 \
+sim_case "every attempt rejected" "$(say update-error)" 2000 --reply 3=0x20/20
+sim_case "restart on the last record" "$(say restart)" 2000 --reply 8=0x77
+sim_case "answers late but in time" "$(say success)" 2000 --delay-ms 20
+sim_case "output unplugged" "$(say midi-out-missing)" 2000 --unplug-after 12
+sim_case "only Microsoft inputs" "$(say midi-in-missing)" 2000 \
   --in-ports "Microsoft MIDI In,MICROSOFT other"
-sim_case "each message plays for 150 ms" "Target update successfully!" 30 --busy-ms 150
+sim_case "each message plays for 150 ms" "$(say success)" 30 --busy-ms 150
 echo "updates under Wine took $(since "$started")"
 
 # The protocol tests that run the simulator as a program, with the Windows build under Wine (the

@@ -30,6 +30,7 @@
 #include "image/decode_kit_text.h"
 #include "midi/midi_port.h"
 #include "platform/win_base.h"
+#include "tests/support/transcript.h"
 
 extern char** environ;
 
@@ -129,7 +130,7 @@ struct ChildRun {
     std::string out;
 };
 
-const std::string kPrompt = "Press any key to continue . . . ";
+const std::string& kPrompt = transcript::kKeyPrompt;
 constexpr int kChildLimitMs = 120000;
 
 long peakResidentKib(pid_t pid) {

@@ -9,15 +9,12 @@ tools/install-deps.sh package
 root=$PWD
 out=$root/out
 jobs=${JOBS:-$(nproc)}
-generator=()
-command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
 
-# pack DIR [CMAKE OPTION]...: builds everything in DIR and runs CPack there.
+# pack PRESET DIR: builds everything of the preset in DIR, the directory it names, and runs
+# CPack there.
 pack() {
-  local dir=$root/$1
-  shift
-  cmake -S "$root" -B "$dir" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DTALVERON_WERROR=ON \
-    -DTALVERON_TESTS=OFF "$@" >/dev/null
+  local dir=$root/$2
+  cmake --preset "$1" >/dev/null
   cmake --build "$dir" -j "$jobs" >/dev/null
   rm -rf "$dir/cpack"
   # CPack reports each step on standard error; only a failure matters.
@@ -27,9 +24,9 @@ pack() {
 
 rm -rf "$out"
 mkdir -p "$out"
-pack build-package
+pack package build-package
 [ -x build-package/brevanto-device ] ||
   { echo "make-packages: RtMidi was not found; the Debian package needs it" >&2; exit 1; }
-pack build-win32 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake"
-pack build-win64 -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-x86_64.cmake"
+pack win32 build-win32
+pack win64 build-win64
 ls -l "$out"

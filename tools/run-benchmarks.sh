@@ -6,12 +6,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh bench linux
 output=${1:-docs/performance.md}
-build=build-bench
+build=build-bench # the bench preset's
 
-generator=()
-command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
-cmake -S . -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DTALVERON_WERROR=ON \
-  -DTALVERON_BENCH=ON -DTALVERON_TESTS=OFF >/dev/null
+cmake --preset bench >/dev/null
 cmake --build "$build" -j "$(nproc)"
 
 scratch=$(mktemp -d)

@@ -360,22 +360,32 @@ def keeps_latest_answer_time(opts):
 
 # --- One run -----------------------------------------------------------------------------------
 
-PROMPT = b"Press any key to continue . . . \n"
-DONE = b"\rTransferring.. 100% done.  \nTarget update successfully!\n"
-SUCCESS_TEXT = b"Target update successfully!"
+GOLDEN = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, ".ci", "golden")
+
+
+def golden(name):
+    """The exact bytes of .ci/golden/NAME.txt: what the programs print, written once."""
+    with open(os.path.join(GOLDEN, name + ".txt"), "rb") as f:
+        return f.read()
+
+
+PROMPT = golden("prompt")
+SUCCESS_TEXT = golden("success").rstrip(b"\n")
+DONE = golden("transfer-done") + golden("success")
 # Outcomes by what the transcript ends with before the prompt; restart first, it holds success.
+# The failures are named by their message.
 ENDINGS = [
-    ("device restart success", DONE + b"\nThe System is restart, please wait!\n\n"),
+    ("device restart success", DONE + b"\n" + golden("restart") + b"\n"),
     ("success", DONE + b"\n"),
-    ("Failed: Target is not responding.", b"\nFailed: Target is not responding.\n\n"),
-    ("Error in updating.", b"\nError in updating.\n"),
-    ("Error: The MIDI Out of device is missing!",
-     b"Error: The MIDI Out of device is missing!\n\n"),
-    ("Please wait the system reset and retry again!",
-     b"Please wait the system reset and retry again!\n\n"),
-    ("Error: The device and the upgrade file is not matched!",
-     b"Error: The device and the upgrade file is not matched!\n\n"),
-    ("kit refused", b"Error: The upgrade file is error!\n\n"),
+] + [(golden(name).rstrip(b"\n").decode(), before + golden(name) + after)
+     for name, before, after in [
+         ("not-responding", b"\n", b"\n"),
+         ("update-error", b"\n", b""),
+         ("midi-out-missing", b"", b"\n"),
+         ("resetting", b"", b"\n"),
+         ("not-matched", b"", b"\n"),
+     ]] + [
+    ("kit refused", golden("upgrade-error") + b"\n"),
 ]
 OUTCOMES = [name for name, _ in ENDINGS] + ["other", "timeout", "crash"]
 

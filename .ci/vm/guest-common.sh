@@ -1,22 +1,32 @@
-# Sourced by the guest scripts that run chrooted into the host's root (guest-wine.sh,
-# guest-usb.sh), after /results/config: the environment, timing, notes, and the emulated device
-# started and stopped around each case. Results go to /results/out as files.
-out=/results/out
-export HOME=/tmp WINEDEBUG=-all LC_ALL=C LANG=C
-# No Mono, Gecko or desktop menus; the sound drivers stay, winealsa carries MIDI.
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-unset DISPLAY WAYLAND_DISPLAY
+# shellcheck shell=bash
+# Sourced by the guest's scripts: /init (busybox sh, which reports on the serial console) and those
+# run chrooted into the host's root (guest-wine.sh, guest-usb.sh; bash, which report in files
+# under /results/out). Timing, notes, and the emulated device started and stopped around each
+# case. The caller may set out (where each case's logs go, /results/out by default), device
+# (brevanto-device, $build/brevanto-device by default) and note (how a problem is reported).
+out=${out:-/results/out}
+device=${device:-${build:-}/brevanto-device}
 
 uptime_cs() { read -r up _ </proc/uptime; echo "${up%.*}${up#*.}"; }
+# elapsed START: the seconds since START (an uptime_cs), to the hundredth.
 elapsed() { local cs=$(($(uptime_cs) - $1)); printf '%d.%02d' $((cs / 100)) $((cs % 100)); }
 note() { echo "$*" >>"$out/notes"; }
+
+# chroot_wine_env: Wine for the chrooted scripts, in the C locale (cmd's pause prompt is
+# translated), without Mono, Gecko, desktop menus or a display; the sound drivers stay, winealsa
+# carries MIDI.
+chroot_wine_env() {
+    export HOME=/tmp WINEDEBUG=-all LC_ALL=C LANG=C
+    export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+    unset DISPLAY WAYLAND_DISPLAY
+}
 
 # start_device NAME [OPTION]...: brevanto-device with its logs named after the case, waited for
 # until it says it listens (30 s at most).
 start_device() {
     local name=$1 tries=0
     shift
-    "$build/brevanto-device" --exit-after 300 --received-log "$out/$name.received" \
+    "$device" --exit-after 300 --received-log "$out/$name.received" \
         --flashed "$out/$name.flashed" "$@" >"$out/$name.device" 2>&1 &
     device_pid=$!
     until grep -q listening "$out/$name.device" 2>/dev/null; do

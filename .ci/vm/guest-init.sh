@@ -9,13 +9,12 @@ mount -t sysfs sys /sys
 mount -t devtmpfs dev /dev
 mount -t tmpfs tmp /tmp
 
-# Sets elapsed to the seconds since "$1", to the hundredth.
-uptime_cs() { read -r up _ </proc/uptime; echo "${up%.*}${up#*.}"; }
-elapsed() {
-    local now=$(uptime_cs)
-    local cs=$((now - $1))
-    printf '%d.%02d' $((cs / 100)) $((cs % 100))
-}
+# Timing and the device, shared with the chrooted scripts; here the logs stay in /tmp and
+# problems go to the console.
+out=/tmp
+device=/opt/talveron/brevanto-device
+. /lib/guest-common.sh
+note() { echo "@@@ NOTE $*"; }
 
 # Prints a file between markers, base64 so that carriage returns and every byte survive.
 emit() {
@@ -36,28 +35,9 @@ run_updater() {
     emit "$name.err" /tmp/$name.err
 }
 
-# start_device NAME OPTIONS...: starts brevanto-device and waits until its ports are there.
-start_device() {
+# emit_device NAME: what the device of the case printed, received and stored.
+emit_device() {
     local name=$1
-    shift
-    /opt/talveron/brevanto-device --exit-after 300 --received-log /tmp/$name.received \
-        --flashed /tmp/$name.flashed "$@" >/tmp/$name.device 2>&1 &
-    device_pid=$!
-    local tries=0
-    while ! grep -q listening /tmp/$name.device 2>/dev/null; do
-        tries=$((tries + 1))
-        if [ $tries -gt 300 ] || ! kill -0 $device_pid 2>/dev/null; then
-            echo "@@@ NOTE $name: the device did not start"
-            break
-        fi
-        sleep 0.1
-    done
-}
-
-stop_device() {
-    local name=$1
-    kill $device_pid 2>/dev/null
-    wait $device_pid
     emit "$name.device" /tmp/$name.device
     emit "$name.received" /tmp/$name.received
     emit "$name.flashed" /tmp/$name.flashed
@@ -90,7 +70,8 @@ run_updater no-permission nobody
 for case in $(cat /kit/cases); do
     start_device $case $(cat /kit/$case.options)
     run_updater $case
-    stop_device $case
+    stop_device
+    emit_device $case
 done
 
 # The Windows products under Wine: Wine and every library come from the host's root, shared

@@ -9,6 +9,7 @@ set -u
 . /results/config # root, build, kit_name, usb_cases, usb_programs, unplug_bytes
 # shellcheck source=guest-common.sh
 . "$root/.ci/vm/guest-common.sh"
+chroot_wine_env
 export WINEPREFIX=/results/prefix32 WINEARCH=win32
 gadget=/sys/kernel/config/usb_gadget/brevanto
 raw=/dev/snd/midiC7D0 # the gadget's card has index 7: never card 0, never device 0

@@ -8,6 +8,7 @@ set -u
 . /results/config # root, build, kit_name, wine_cases, wine_bits, open_close_tries
 # shellcheck source=guest-common.sh
 . "$root/.ci/vm/guest-common.sh"
+chroot_wine_env
 
 # run_wine NAME LOADER EXE: one run in a scratch copy of the kit's directory, input at its end.
 run_wine() {

@@ -15,10 +15,11 @@
 
 #include "tests/support/run_process.h"
 #include "tests/support/scratch_dir.h"
+#include "tests/support/transcript.h"
 
 namespace {
 
-const std::string kPrompt = "Press any key to continue . . . ";
+const std::string& kPrompt = transcript::kKeyPrompt;
 // Only for a program that never gets as far as it should: each step takes milliseconds.
 constexpr int kStepLimitMs = 10000;
 

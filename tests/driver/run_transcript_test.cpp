@@ -15,12 +15,14 @@
 #include "tests/support/kit_builder.h"
 #include "tests/support/run_process.h"
 #include "tests/support/scratch_dir.h"
+#include "tests/support/transcript.h"
 
 namespace {
 
-const std::string kBanner = "TALVERON Update V0.5 -> TALVERON Brevanto System\n";
-const std::string kPrompt = "Press any key to continue . . . \n";
-const std::string kUpgradeError = "Error: The upgrade file is error!\n\n";
+using transcript::kBanner;
+using transcript::kMidiInMissing;
+using transcript::kPrompt;
+using transcript::kUpgradeError;
 
 struct RunCase {
     const char* name;
@@ -73,8 +75,7 @@ TEST(RunTranscript, EveryEndBeforeTheDevice) {
          kBanner + "OK: File 'Brevanto.kit' is open.\n" + kUpgradeError + kPrompt},
         {"valid kit reaches the MIDI stage",
          {{"brevanto_v2.kit", valid}},
-         kBanner + "OK: File 'brevanto_v2.kit' is open.\n" +
-             "Error: The MIDI In of device is missing!\n\n" + kPrompt,
+         kBanner + "OK: File 'brevanto_v2.kit' is open.\n" + kMidiInMissing + kPrompt,
          true},
     };
     for (const auto& c : cases) {
@@ -91,8 +92,8 @@ TEST(RunTranscript, BuildWithoutMidiLibrarySaysSoOnStandardError) {
     ScratchDir dir;
     dir.write("Brevanto.kit", kitText(makeRecord({1, 2, 3})));
     const ProcessResult result = runProcess(TALVERON_UPDATE_NO_MIDI_EXE, {}, dir.path());
-    EXPECT_EQ(result.out, kBanner + "OK: File 'Brevanto.kit' is open.\n" +
-                              "Error: The MIDI In of device is missing!\n\n" + kPrompt);
+    EXPECT_EQ(result.out,
+              kBanner + "OK: File 'Brevanto.kit' is open.\n" + kMidiInMissing + kPrompt);
     EXPECT_EQ(result.err,
               "talveron-update: built without a MIDI library, so no MIDI device can be reached: "
               "install librtmidi-dev and libasound2-dev, then configure and build again\n");

@@ -1,8 +1,9 @@
 #pragma once
 
 // Whole runs of talveron-update-sim on a kit in a scratch directory: its exact standard output,
-// exit status, wire log and what the device stored, and the pieces of transcript the checks are
-// built from. The runs are on virtual time: a reply wait of seconds costs none.
+// exit status, wire log and what the device stored; the pieces of transcript the checks are built
+// from are in support/transcript.h. The runs are on virtual time: a reply wait of seconds costs
+// none.
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -11,6 +12,7 @@
 #include "tests/support/kit_builder.h"
 #include "tests/support/run_process.h"
 #include "tests/support/scratch_dir.h"
+#include "tests/support/transcript.h"
 
 struct SimRun {
     std::string out;
@@ -33,33 +35,6 @@ inline SimRun runSim(const Bytes& image, std::vector<std::string> args) {
     run.flashed.assign(std::istreambuf_iterator<char>(flashed), std::istreambuf_iterator<char>());
     return run;
 }
-
-namespace transcript {
-
-const std::string kBanner = "TALVERON Update V0.5 -> TALVERON Brevanto System\n";
-const std::string kOpen = "OK: File 'Brevanto.kit' is open.\n";
-// The default emulated ports: one In, then the system synth and the device on Out.
-const std::string kPorts =
-    "MIDI IN DEVICE: TALVERON Device\r\n"
-    "MIDI OUT DEVICE: TALVERON Device\r\n"
-    "MIDI OUT DEVICE: TALVERON Device\r\n";
-const std::string kHead = kBanner + kOpen + kPorts;
-const std::string kDone = "\rTransferring.. 100% done.  \nTarget update successfully!\n\n";
-const std::string kPrompt = "Press any key to continue . . . \n";
-const std::string kNotResponding = "\nFailed: Target is not responding.\n\n";
-
-inline std::string progress(char spinner, int percent) {
-    return "\r                        \rTransferring.. " + std::string(1, spinner) + " " +
-           std::to_string(percent) + "% done";
-}
-
-inline std::string times(const std::string& s, int n) {
-    std::string out;
-    for (int i = 0; i < n; ++i) out += s;
-    return out;
-}
-
-}  // namespace transcript
 
 const std::string kProbeAWire = "F0 4C 2E 93 07 8D 21 95 F7";
 const std::string kProbeBWire = "F0 6B 31 5D 48 0F 72 29 F7";

@@ -1,0 +1,107 @@
+# shellcheck shell=bash disable=SC2154,SC2034 # sourced: settings come from .ci/vm.sh and the jobs before
+# Sourced by .ci/vm.sh: the distribution's kernel, unpacked, and the guest's initramfs (busybox,
+# the programs and their libraries, the sound modules in load order, the kit and the cases), and
+# the share the guest writes its results to. Sets package, kernel_root, vmlinuz and stage;
+# writes $build/initramfs.cpio.gz.
+
+echo "-- kernel"
+# The distribution kernel, unpacked rather than installed: installing rebuilds an initramfs.
+cache="$build/kernel"
+mkdir -p "$cache"
+kernel_package() {
+    apt-cache depends linux-image-amd64 2>/dev/null |
+        awk '/Depends: linux-image-[0-9]/ { print $2; exit }'
+}
+package=$(kernel_package)
+if [ -z "$package" ]; then
+    apt-get update -qq
+    package=$(kernel_package)
+fi
+[ -n "$package" ] || { echo "vm: no linux-image-amd64 in the package lists" >&2; exit 1; }
+if [ ! -d "$cache/$package" ]; then
+    rm -rf "$cache"/linux-image-* "$cache"/*.deb
+    download() { (cd "$cache" && apt-get download -q -o APT::Sandbox::User=root "$package" >/dev/null); }
+    if ! download; then
+        # Old package lists may name a kernel the mirror no longer has.
+        apt-get update -qq
+        package=$(kernel_package)
+        download
+    fi
+    mkdir -p "$cache/$package.tmp"
+    dpkg-deb -x "$cache"/"$package"_*.deb "$cache/$package.tmp"
+    rm -f "$cache"/*.deb
+    mv "$cache/$package.tmp" "$cache/$package"
+fi
+kernel_root="$cache/$package"
+vmlinuz=$(ls "$kernel_root"/boot/vmlinuz-*)
+
+
+echo "-- initramfs"
+stage="$build/initramfs"
+rm -rf "$stage"
+mkdir -p "$stage"/{bin,dev,etc,proc,sys,tmp,kit,opt/talveron,lib/modules,usr/share/alsa}
+# A user without privileges, and the group that may use the sequencer, as on a desktop.
+printf 'root:x:0:0:root:/:/bin/sh\nnobody:x:65534:65534:nobody:/:/bin/sh\n' >"$stage/etc/passwd"
+printf 'root:x:0:\naudio:x:29:\nnogroup:x:65534:\n' >"$stage/etc/group"
+printf 'passwd: files\ngroup: files\n' >"$stage/etc/nsswitch.conf"
+cp /bin/busybox "$stage/bin/busybox"
+cp .ci/vm/guest-init.sh "$stage/init"
+chmod 755 "$stage/init"
+cp .ci/vm/guest-common.sh "$stage/lib/guest-common.sh"
+for program in talveron-update brevanto-device; do
+    cp "$build/$program" "$stage/opt/talveron/"
+    for library in $(ldd "$build/$program" | grep -o '/[^ ]*'); do
+        mkdir -p "$stage$(dirname "$library")"
+        cp -L "$library" "$stage$library"
+    done
+done
+# libasound reads its configuration to find the sequencer.
+cp /usr/share/alsa/alsa.conf "$stage/usr/share/alsa/"
+# stage_module NAME ORDER_FILE: the module and, first, those it depends on (busybox insmod
+# resolves nothing), each once, in the order they must be loaded.
+stage_module() {
+    local module=$1 order=$2 file plain dependency
+    [ -f "$stage/lib/modules/$module.ko" ] && return 0
+    file=$(find "$kernel_root"/lib/modules/*/kernel \( -name "$module.ko*" -o \
+        -name "${module//-/_}.ko*" \) | head -n 1)
+    [ -n "$file" ] || { echo "vm: module $module is not in $package" >&2; exit 1; }
+    plain=$(mktemp)
+    # busybox insmod takes plain modules only.
+    case "$file" in
+    *.xz) xz -dc "$file" ;;
+    *.zst) zstd -qdc "$file" ;;
+    *) cat "$file" ;;
+    esac >"$plain"
+    for dependency in $(strings -a "$plain" | sed -n 's/^depends=//p' | tr ',' ' '); do
+        stage_module "$dependency" "$order"
+    done
+    mv "$plain" "$stage/lib/modules/$module.ko"
+    echo "$module" >>"$stage/lib/modules/$order"
+}
+for module in $modules; do stage_module "$module" order; done
+for module in $wine_modules; do stage_module "$module" order.wine; done
+for module in $usb_modules; do stage_module "$module" order.usb; done
+
+"$build/make-sample-kit" "$stage/kit/$kit_name" "$kit_bytes"
+echo "$cases" >"$stage/kit/cases"
+for case in $cases; do
+    echo "${options[$case]}" >"$stage/kit/$case.options"
+done
+mkdir -p "$share"
+rm -rf "$share/out" "$share"/*.options
+mkdir "$share/out"
+cp "$stage/kit/$kit_name" "$share/"
+for case in $cases; do
+    echo "${options[$case]}" >"$share/$case.options"
+done
+printf 'root=%q\nbuild=%q\nkit_name=%q\nwine_cases=%q\nwine_bits=%q\nopen_close_tries=%q\n' \
+    "$root" "$build" "$kit_name" "$cases" "$wine_bits" "${VM_OPEN_CLOSE_TRIES:-1}" >"$share/config"
+# The cable is pulled after about a third of what a whole update sends, which is the kit's hex
+# text with a few bytes around each record.
+unplug_bytes=$(($(tr -d '\r\n' <"$stage/kit/$kit_name" | wc -c) / 3))
+printf 'usb_programs=%q\nusb_cases=%q\nunplug_bytes=%q\n' "$usb_programs" "$usb_cases" \
+    "$unplug_bytes" >>"$share/config"
+[ -z "$wine_bits" ] || touch "$stage/kit/wine"
+[ -z "$usb_programs" ] || touch "$stage/kit/usb"
+(cd "$stage" && find . | cpio -o -H newc --quiet | gzip -1) >"$build/initramfs.cpio.gz"
+
