@@ -18,8 +18,7 @@ printf -v file_open "$file_open" "$kit_name"
 port_in='' port_out='' progress_format='' transfer_done='' # set by golden
 golden port_in port-in
 golden port_out port-out
-# shellcheck disable=SC2059 # the golden files are the format
-printf -v devices "$port_in$port_out" "TALVERON Device" "TALVERON Device"
+devices=$port_in$port_out
 golden progress_format progress
 golden transfer_done transfer-done
 golden no_in midi-in-missing
@@ -60,12 +59,17 @@ declare -A expected=(
 )
 
 # Standard error: empty, but for the one line that says why a run ends without a device.
-seq_node=/dev/snd/seq
+# The guest's sequencer node is /dev/snd/seq, as the golden lines say.
+err_no_sequencer='' err_no_device='' err_owner_only='' err_group_only='' # set by golden
+golden err_no_sequencer alsa-no-sequencer
+golden err_no_device alsa-no-device
+golden err_owner_only alsa-owner-only
+golden err_group_only alsa-group-only
 declare -A expected_err=(
-    [no-sequencer]="talveron-update: no ALSA sequencer: $seq_node: No such file or directory; load its module (sudo modprobe snd-seq)"$'\n'
-    [no-device]="talveron-update: the ALSA sequencer lists no MIDI device: attach the device and power it on (aconnect -l shows what is there)"$'\n'
-    [owner-only]="talveron-update: cannot open $seq_node: Permission denied; only the user root may: give it the group audio (sudo chgrp audio $seq_node && sudo chmod 660 $seq_node), join that group and log in again"$'\n'
-    [no-permission]="talveron-update: cannot open $seq_node: Permission denied; only the group audio may: join it (sudo usermod -aG audio \$USER) and log in again"$'\n'
+    [no-sequencer]="talveron-update: $err_no_sequencer"
+    [no-device]="talveron-update: $err_no_device"
+    [owner-only]="talveron-update: $err_owner_only"
+    [no-permission]="talveron-update: $err_group_only"
 )
 
 sim_dir="$build/sim"
@@ -127,7 +131,7 @@ block device-no-sequencer.err | visible
 device_status=$(awk '$1 == "@@@" && $2 == "STATUS" && $3 == "device-no-sequencer" { print $4 }' \
     "$console.txt")
 [ "$device_status" = 1 ] || fail "brevanto-device without a sequencer exits '$device_status', not 1"
-printf 'brevanto-device: %s' "${expected_err[no-sequencer]#talveron-update: }" \
+printf 'brevanto-device: %s' "$err_no_sequencer" \
     >"$build/device-no-sequencer.expected-err"
 cmp -s "$build/device-no-sequencer.expected-err" <(block device-no-sequencer.err) ||
     fail "brevanto-device without a sequencer does not say why in one line"
