@@ -61,6 +61,12 @@ AttemptSend sendAttempt(const uint8_t* record, uint16_t size, const ReplyBook& b
     return AttemptSend::kSent;
 }
 
+// Listens for one latest answer time from now; returns how many replies came after the last one
+// accounted for.
+uint32_t listenOneLatestAnswerTime(const ReplyBook& book) {
+    return waitForReplies(book.accounted, 1, kLatestAnswerPolls, clockNow(), kLatestAnswerPolls);
+}
+
 // A device that has stored a record twice is left in its update mode rather than given the rest
 // of a wrong image: the run ends here, before anything more is sent.
 StageResult stopOnUnpairedReply() {
@@ -96,9 +102,7 @@ StageResult transferImage(const ImageBuffer& image) {
         }
         // A device may answer up to its latest answer time, so it is waited for that long: a
         // device that answers in time never sees a resend, and stores each record once.
-        const uint32_t replies =
-            waitForReplies(book.accounted, 1, kLatestAnswerPolls, clockNow(), kLatestAnswerPolls);
-        if (replies == 0) {
+        if (listenOneLatestAnswerTime(book) == 0) {
             book.anyUnanswered = true;
             if (++failedAttempts >= kMaxAttemptsPerRecord) {
                 printText(ConsoleText::kNotResponding);
@@ -141,7 +145,7 @@ StageResult transferImage(const ImageBuffer& image) {
     // latest answer time shows it. Without such an attempt, any reply that has come since the
     // last verdict is one too many.
     if (book.anyUnanswered) {
-        waitForReplies(book.accounted, 1, kLatestAnswerPolls, clockNow(), kLatestAnswerPolls);
+        listenOneLatestAnswerTime(book);
     }
     if (unpairedReplyCame(book)) {
         return stopOnUnpairedReply();
