@@ -34,15 +34,29 @@ class ProtocolStagesTest : public ::testing::Test {
         emu::useVirtualTime(false);
     }
 
-    // Default ports and device; the image is staged without a kit file.
-    std::shared_ptr<emu::BrevantoDevice> start(const Bytes& image, emu::SimOptions options = {}) {
+    // The image is staged without a kit file.
+    static void stage(const Bytes& image) {
         std::memcpy(stagedImage.bytes, image.data(), image.size());
         stagedImage.count = static_cast<uint16_t>(image.size());
+    }
+
+    // Default ports and device.
+    std::shared_ptr<emu::BrevantoDevice> start(const Bytes& image, emu::SimOptions options = {}) {
+        stage(image);
         auto device = emu::setUpEmulation(options);
         midiPort.replyCount.store(0);
         StdoutCapture quiet;
         EXPECT_EQ(openMidiPorts(), StageResult::kContinue);
         return device;
+    }
+
+    // One In and one Out port, the device's, with a peer of the test's own in place of the
+    // scripted device; the caller opens the ports.
+    static void startWithPeer(const Bytes& image, emu::Peer peer) {
+        stage(image);
+        emu::reset({emu::InDeviceConfig{"Brevanto MIDI"}}, {emu::OutDeviceConfig{"Brevanto MIDI"}});
+        emu::attachPeer(0, std::move(peer));
+        midiPort.replyCount.store(0);
     }
 
     static size_t probesSent() {
@@ -129,12 +143,9 @@ TEST_F(ProtocolStagesTest, EveryHexChunkIsFollowedByAPause) {
     // A record of 70 bytes goes out as chunks of 23, 23, 23 and 1 bytes; the device takes each
     // one as it plays out. Sending is paced: at least 1 ms of the clock between two chunks.
     const Bytes record = makeRecord(countingPayload(66));
-    std::memcpy(stagedImage.bytes, record.data(), record.size());
-    stagedImage.count = static_cast<uint16_t>(record.size());
-    emu::reset({emu::InDeviceConfig{"Brevanto MIDI"}}, {emu::OutDeviceConfig{"Brevanto MIDI"}});
     auto device = std::make_shared<emu::BrevantoDevice>();
     auto heardAt = std::make_shared<std::vector<LONGLONG>>();
-    emu::attachPeer(0, [device, heardAt](const emu::Bytes& message) {
+    startWithPeer(record, [device, heardAt](const emu::Bytes& message) {
         LARGE_INTEGER now;
         QueryPerformanceCounter(&now);
         heardAt->push_back(now.QuadPart);
@@ -156,18 +167,15 @@ TEST_F(ProtocolStagesTest, EveryHexChunkIsFollowedByAPause) {
 TEST_F(ProtocolStagesTest, DeviceAnsweringTwiceIsStoppedBeforeTheNextRecord) {
     // A device that answers every record twice: one send cannot have two verdicts, so the run
     // ends before anything more is sent.
-    const Bytes image = concat({makeRecord({1}), makeRecord({2}), makeRecord({3})});
-    std::memcpy(stagedImage.bytes, image.data(), image.size());
-    stagedImage.count = static_cast<uint16_t>(image.size());
-    emu::reset({emu::InDeviceConfig{"Brevanto MIDI"}}, {emu::OutDeviceConfig{"Brevanto MIDI"}});
     auto device = std::make_shared<emu::BrevantoDevice>();
-    emu::attachPeer(0, [device](const emu::Bytes& message) {
-        const bool record = message.size() != 9;
-        if (auto reply = device->receive(message)) {
-            emu::sendInput(0, *reply);
-            if (record) emu::sendInput(0, *reply);
-        }
-    });
+    startWithPeer(concat({makeRecord({1}), makeRecord({2}), makeRecord({3})}),
+                  [device](const emu::Bytes& message) {
+                      const bool record = message.size() != 9;
+                      if (auto reply = device->receive(message)) {
+                          emu::sendInput(0, *reply);
+                          if (record) emu::sendInput(0, *reply);
+                      }
+                  });
     StdoutCapture capture;
     ASSERT_EQ(openMidiPorts(), StageResult::kContinue);
     ASSERT_EQ(handshake(kIdentityCode), StageResult::kContinue);

@@ -114,33 +114,33 @@ TEST(TransferRun, SuccessOnlyWhenEveryVerdictIsItsRecords) {
     const std::vector<Bytes> kit = {records(1), makeRecord(countingPayload(6, 16)),
                                     makeRecord(countingPayload(6, 32))};
     const std::string kError = "\nError in updating.\n";
-    const std::string kPrompt3 = progress('-', 0) + progress('-', 33) + progress('\\', 66);
+    const std::string kThreeRecords = progress('-', 0) + progress('-', 33) + progress('\\', 66);
     const std::string kResent2 =
         progress('-', 0) + progress('-', 33) + progress('-', 33) + progress('\\', 66);
     const std::vector<InStepCase> cases = {
         {"verdicts 2 s late on an Out port that is not instant: probe B too",
          {"--busy-ms", "1", "--delay-ms", "2000"},
-         kPrompt3 + kDone,
+         kThreeRecords + kDone,
          5,
          {0, 1, 2}},
         {"record 2's first verdict 5 s late: waited for, not resent",
          {"--late", "2=5000"},
-         kPrompt3 + kDone,
+         kThreeRecords + kDone,
          4,
          {0, 1, 2}},
         {"record 2's first verdict 790 ms late",
          {"--late", "2=790"},
-         kPrompt3 + kDone,
+         kThreeRecords + kDone,
          4,
          {0, 1, 2}},
         {"every answer at the latest answer time: four probes, their replies dropped",
          {"--delay-ms", "6250"},
-         kPrompt3 + kDone,
+         kThreeRecords + kDone,
          7,
          {0, 1, 2}},
         {"probe B's identity reply 1.6 s late is dropped before the first record",
          {"--delay-ms", "1600", "--busy-ms", "100"},
-         kPrompt3 + kDone,
+         kThreeRecords + kDone,
          5,
          {0, 1, 2}},
         {"record 2 once silent, never answered: resent, and a success",
@@ -150,7 +150,7 @@ TEST(TransferRun, SuccessOnlyWhenEveryVerdictIsItsRecords) {
          {0, 1, 2}},
         {"a late verdict and a lost one do not make up for each other",
          {"--late", "1=1194", "--reply", "3=none"},
-         kPrompt3 + progress('\\', 66) + kDone,
+         kThreeRecords + progress('\\', 66) + kDone,
          5,
          {0, 1, 2}},
         {"record 2's first verdict 6.3 s late, after its resend was answered: found by listening "
