@@ -122,12 +122,21 @@
     try {
       return await Promise.race([navigator.requestMIDIAccess({ sysex: true }), unanswered]);
     } catch (error) {
-      showProblem(error.message === 'unanswered'
-        ? 'The browser did not answer the request for MIDI access. Allow MIDI devices for ' +
-          'this site and press Update again.'
-        : 'MIDI access with System Exclusive messages was not allowed, and the update needs it. ' +
-          'Allow "MIDI devices" (control and reprogram) for this site in the site settings ' +
-          '(the icon left of the address), then press Update again.');
+      const refused = error.name === 'NotAllowedError' || error.name === 'SecurityError';
+      if (error.message === 'unanswered') {
+        showProblem('The browser did not answer the request for MIDI access. Allow MIDI ' +
+                    'devices for this site and press Update again.');
+      } else if (refused) {
+        showProblem('MIDI access with System Exclusive messages was not allowed, and the ' +
+                    'update needs it. Allow "MIDI devices" (control and reprogram) for this ' +
+                    'site in the site settings (the icon left of the address), then press ' +
+                    'Update again.');
+      } else {
+        showProblem('The browser could not start MIDI on this computer, so no MIDI device can ' +
+                    'be reached. On Linux the browser needs the ALSA sequencer (/dev/snd/seq, ' +
+                    'and your user in the group audio); elsewhere, restart the browser and try ' +
+                    `again. (${error.name}: ${error.message})`);
+      }
       return null;
     } finally {
       clearTimeout(timer);
