@@ -201,7 +201,13 @@
       let text = '';
       setOutcome('Updating: keep the device connected and this page open.');
       const run = await TalveronHost.runUpdate({
-        access, files: kitFiles, clock, waitForKey,
+        access, files: kitFiles, clock,
+        // The program's last message is out when it asks for the key: the outcome is known.
+        waitForKey(wakeUp) {
+          const [words, kind] = outcomeOf(text);
+          setOutcome(`${words} Press Continue (or any key) to finish.`, kind);
+          waitForKey(wakeUp);
+        },
         output(bytes) {
           terminal.write(bytes);
           text += decoder.decode(bytes, { stream: true });
