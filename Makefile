@@ -60,8 +60,10 @@ package:
 # runs its JavaScript tools with node and finds their modules (acorn) only through NODE_PATH.
 WEB_PORT ?= 8080
 export NODE_PATH ?= /usr/share/nodejs
+# Debian's npm comes apart from its nodejs; a Node.js that brings its own npm conflicts with it.
 web:
 	tools/install-deps.sh web
+	command -v npm >/dev/null || tools/install-deps.sh web-npm
 	cd web && npm ci --no-audit --no-fund --loglevel=error
 	test -f build-web/CMakeCache.txt || emcmake cmake --preset web
 	cmake --build build-web -j $(JOBS)

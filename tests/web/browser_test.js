@@ -48,10 +48,12 @@ const kits = {
   empty: [{ name: 'Brevanto_empty.kit', bytes: Buffer.alloc(0) }],
 };
 
-// name, kit, the simulator's options (the stand-in takes the same).
+// name, kit, the simulator's options (the stand-in takes the same), and how: the kit dropped on
+// the page rather than picked, or the page's own demo rather than the stand-in.
 const cases = [
   ['successful update', 'sample', []],
-  ['CRC errors, then success', 'sample', ['--reply', '3=0x20/2']],
+  ['CRC errors, then success', 'sample', ['--reply', '3=0x20/2'], { drop: true }],
+  ['demo: damaged record, then success', 'sample', ['--reply', '3=0x21'], { demo: true }],
   ['silent device', 'sample', ['--silent-from', '5']],
   ['device of another family', 'sample', ['--identity', '0x44']],
   ['device still resetting', 'sample', ['--identity', '0x15']],
@@ -136,10 +138,24 @@ async function openPage(context, origin, query, script) {
   return { page, errors };
 }
 
-async function chooseKit(page, kit) {
+async function chooseKit(page, kit, drop) {
   if (kit.length === 0) return;
-  await page.setInputFiles('#kit-input', kit.map((file) => ({
-    name: file.name, mimeType: 'application/octet-stream', buffer: Buffer.from(file.bytes) })));
+  if (drop) {
+    const files = kit.map((file) => ({ name: file.name,
+                                       base64: Buffer.from(file.bytes).toString('base64') }));
+    await page.evaluate((dropped) => {
+      const transfer = new DataTransfer();
+      for (const file of dropped) {
+        const bytes = Uint8Array.from(atob(file.base64), (c) => c.charCodeAt(0));
+        transfer.items.add(new File([bytes], file.name));
+      }
+      document.querySelector('#drop-zone').dispatchEvent(
+        new DragEvent('drop', { dataTransfer: transfer, bubbles: true, cancelable: true }));
+    }, files);
+  } else {
+    await page.setInputFiles('#kit-input', kit.map((file) => ({
+      name: file.name, mimeType: 'application/octet-stream', buffer: Buffer.from(file.bytes) })));
+  }
   await page.waitForFunction((count) => document.querySelector('#kit-chosen').textContent
     .startsWith('Chosen:') || count === 0, kit.length);
 }
@@ -192,18 +208,22 @@ async function main() {
     // A grant must name both: MIDI, and MIDI with System Exclusive.
     await cdp.send('Browser.grantPermissions', { origin, permissions: ['midi', 'midiSysex'] });
 
-    for (const [name, kitName, options] of cases) {
+    for (const [name, kitName, options, how = {}] of cases) {
       await check(name, async () => {
         const expected = runSimulator(kits[kitName], options);
         const probeAUnheard = runSimulator(kits[kitName], withoutProbeA(options));
-        const { page, errors } = await openPage(context, origin, '?virtual-time', standIn(options));
-        await chooseKit(page, kits[kitName]);
+        const { page, errors } = how.demo
+          ? await openPage(context, origin,
+                           `?demo&virtual-time&device=${encodeURIComponent(options.join(' '))}`)
+          : await openPage(context, origin, '?virtual-time', standIn(options));
+        await chooseKit(page, kits[kitName], how.drop);
         const run = await runToEnd(page);
         assert.deepStrictEqual(errors, []);
         assert.strictEqual(Buffer.from(run.stdout).toString('latin1'),
                            expected.stdout.toString('latin1'), 'standard output');
         assert.strictEqual(carriedByWebMidi(run.wire), carriedByWebMidi(probeAUnheard.wire), 'wire');
-        assert.deepStrictEqual(run.requests, [{ sysex: true }]);
+        // Asked for once, with System Exclusive; the demo asks the browser for nothing.
+        assert.deepStrictEqual(run.requests, how.demo ? undefined : [{ sysex: true }]);
         if (name === 'successful update') {
           await screenshot(page, 'success', ['Target update successfully!', 'Update complete',
                                              'Progress 100%']);
