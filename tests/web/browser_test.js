@@ -160,12 +160,12 @@ async function chooseKit(page, kit, drop) {
     .startsWith('Chosen:') || count === 0, kit.length);
 }
 
-// Update, then the key press the program waits for at the end, from the keyboard.
+// Update from the keyboard, then any key for the key press the program waits for at the end.
 async function runToEnd(page) {
   await page.focus('#update');
   await page.keyboard.press('Enter');
   await page.waitForSelector('#continue:not([disabled])', { timeout: kRunLimitMs });
-  await page.keyboard.press('Space');
+  await page.keyboard.press('x');
   await page.waitForFunction(() => window.talveronPage.lastRun, null, { timeout: kRunLimitMs });
   return page.evaluate(() => ({
     stdout: Array.from(window.talveronPage.lastRun.transcript),

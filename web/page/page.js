@@ -242,8 +242,12 @@
   ui.update.addEventListener('click', update);
   ui.next.addEventListener('click', pressKey);
   terminal.onKey(() => pressKey());
+  // Any key, as at the console; Tab and the modifier keys still move about the page.
+  const kNavigationKeys = ['Tab', 'Shift', 'Control', 'Alt', 'Meta'];
   document.addEventListener('keydown', (event) => {
-    if (keyWaiter && event.target === document.body) pressKey();
+    if (!keyWaiter || kNavigationKeys.includes(event.key)) return;
+    event.preventDefault();
+    pressKey();
   });
 
   if (demo) {
