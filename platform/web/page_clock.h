@@ -1,6 +1,6 @@
 // The page's clock, kept by the page: performance.now, or a virtual clock that moves only when
-// the program pauses (the page's demo and its tests, for the protocol's long waits). The MIDI
-// input the page queues is timed on the same clock.
+// the program pauses (the browser tests, and the demo when asked, for the protocol's long
+// waits). The MIDI input the page queues is timed on the same clock.
 #pragma once
 
 // Milliseconds on the page's monotonic clock.

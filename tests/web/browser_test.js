@@ -248,6 +248,19 @@ async function main() {
       await page.close();
     });
 
+    // At phone width the page fits the screen, the terminal view scrolling inside it.
+    await check('phone width', async () => {
+      const page = await context.newPage();
+      await page.setViewportSize({ width: 375, height: 800 });
+      await page.goto(`${origin}/?demo&virtual-time`);
+      await page.click('#sample-kit');
+      await page.click('#update');
+      await page.waitForSelector('#continue:not([disabled])', { timeout: kRunLimitMs });
+      assert.strictEqual(await page.evaluate(() => document.documentElement.scrollWidth), 375);
+      await screenshot(page, 'phone', ['Target update successfully!', 'Update complete']);
+      await page.close();
+    });
+
     await check('Web MIDI refused', async () => {
       await cdp.send('Browser.setPermission', { origin, setting: 'denied',
                                                 permission: { name: 'midi', sysex: true } });
