@@ -59,6 +59,7 @@ const cases = [
   ['device still resetting', 'sample', ['--identity', '0x15']],
   ['probe B only', 'sample', ['--probes', 'B']],
   ['late verdicts', 'sample', ['--late', '2=3000', '--delay-ms', '20']],
+  ['verdict past the answer time', 'sample', ['--late', '2=7000']],
   ['output unplugged', 'sample', ['--unplug-after', '6']],
   ['no device', 'sample', ['--device-port', 'none']],
   ['only Microsoft ports', 'sample', ['--in-ports', 'Microsoft MIDI In',
