@@ -24,6 +24,7 @@ constexpr int kLargestInput = 4096;
 constexpr int kNameSize = 256;
 // What pageMidiSend says: 0 taken, kPortRefused, or 2 for a message that is no valid MIDI.
 constexpr int kPortRefused = 1;
+constexpr int kNoInput = -1;
 
 }  // namespace
 
@@ -39,10 +40,11 @@ EM_JS(void, pageMidiClose, (int output, int index), { Module.page.midi.close(out
 EM_JS(int, pageMidiSend, (int index, const uint8_t* bytes, int count),
       { return Module.page.midi.send(index, HEAPU8.slice(bytes, bytes + count)); });
 
-// The oldest message that has arrived by now: its length (0 when none), input port and bytes.
+// The oldest message that has arrived by now: its length (kNoInput when none), input port and
+// bytes.
 EM_JS(int, pageMidiTakeInput, (int* port, uint8_t* bytes, int size), {
     const message = Module.page.midi.takeInput();
-    if (!message) return 0;
+    if (!message) return -1;
     HEAP32[port >> 2] = message.port;
     HEAPU8.set(message.data.subarray(0, size), bytes);
     return message.data.length;
@@ -67,7 +69,7 @@ class WebMidiPortSystem : public winmm_face::PortSystem {
         uint8_t bytes[kLargestInput];
         for (;;) {
             const int count = pageMidiTakeInput(&port, bytes, kLargestInput);
-            if (count == 0) return;
+            if (count == kNoInput) return;
             const auto open = sinks_.find(static_cast<unsigned>(port));
             // Input of a port the program has closed is lost, as on any system.
             if (open == sinks_.end()) continue;
