@@ -249,6 +249,19 @@ async function main() {
       await page.close();
     });
 
+    // A browser without Web MIDI (Safari, Firefox without its add-on, a page over plain http).
+    await check('no Web MIDI in the browser', async () => {
+      const { page, errors } = await openPage(context, origin, '',
+                                              'delete Navigator.prototype.requestMIDIAccess;');
+      await chooseKit(page, kits.sample);
+      await page.click('#update');
+      await page.waitForSelector('#problem:not([hidden])', { timeout: kRunLimitMs });
+      assert.deepStrictEqual(errors, []);
+      assert.match(await page.textContent('#problem'), /cannot reach MIDI devices \(no Web MIDI\)/);
+      assert.strictEqual(await page.evaluate(() => window.talveronPage.lastRun), null);
+      await page.close();
+    });
+
     // At phone width the page fits the screen, the terminal view scrolling inside it.
     await check('phone width', async () => {
       const page = await context.newPage();
