@@ -51,6 +51,13 @@ const TalveronHost = (() => {
     };
   }
 
+  // Web MIDI sends only valid MIDI: a System Exclusive message with a status byte between F0 and
+  // F7 is refused by the browser (Chromium: "System exclusive message contains a status byte").
+  function carriedByWebMidi(bytes) {
+    if (bytes[0] !== 0xf0) return true;
+    return bytes.subarray(1, bytes.length - 1).every((b) => b < 0x80);
+  }
+
   // The ports in the browser's order. Input is queued with the time it arrived and handed to the
   // program after its next pause, oldest first.
   function midiHost(access, clock) {
@@ -78,14 +85,15 @@ const TalveronHost = (() => {
         }
         if (port.close) port.close().catch(() => {});
       },
-      // 0: taken; 1: the port refused it (gone, or no System Exclusive allowed); 2: the browser
-      // refused it as no valid MIDI (TypeError), whatever the port.
+      // 0: taken; 1: the port refused it (gone, or no System Exclusive allowed); 2: Web MIDI
+      // carries no such message on any port, so it is not offered.
       send(index, bytes) {
+        if (!carriedByWebMidi(bytes)) return 2;
         try {
           lists[1][index].send(bytes);
           return 0;
         } catch (error) {
-          return error instanceof TypeError ? 2 : 1;
+          return 1;
         }
       },
       takeInput() {
