@@ -28,6 +28,12 @@ struct OutDeviceConfig {
     MMRESULT openResult = MMSYSERR_NOERROR;
     std::chrono::milliseconds playTime{0};  // how long each message keeps playing (0: none)
     long acceptLimit = -1;                  // messages accepted before every send fails; -1: all
+    // The link's speed: each message also plays for its length at this many bytes a second, once
+    // the one before it has played out, as on a cable (0: no speed of its own).
+    long bytesPerSecond = 0;
+    // midiOutLongMsg returns only once the message has played out, as a driver that blocks does;
+    // otherwise it returns at once and the header stays in the port's hands until then.
+    bool blocking = false;
 };
 
 // What one Out device accepted, in the order of acceptance.
