@@ -45,7 +45,7 @@ struct OutDevice {
     Peer peer;
     std::deque<Playing> playing;  // in the order sent, so also in the order they end
     uint64_t sends = 0;
-    uint64_t over = 0;  // sends from the first on that have played out or were cut off
+    uint64_t finished = 0;  // sends from the first on that have played out or were cut off
 };
 
 // How long count bytes take on a link of that speed, rounded up to the nanosecond: a message of
@@ -128,7 +128,7 @@ class Service : public winmm_face::PortSystem, public winmm_face::CallObserver {
     // Moves the virtual clock on to target, handing on and delivering everything that comes due
     // on the way at its own time, before the clock passes it.
     void advanceVirtualClock(std::unique_lock<std::mutex>& lock, Clock::time_point target);
-    // A blocking driver's send: returns once the message has played out (it ends at end), or
+    // A blocking driver's send: returns once the message due to end at end has played out, or
     // the ports were laid out afresh; on virtual time the clock moves on meanwhile.
     void waitUntilPlayedOut(std::unique_lock<std::mutex>& lock, uint64_t epoch, unsigned device,
                             uint64_t send, Clock::time_point end);
@@ -234,7 +234,7 @@ class OutLink : public winmm_face::OutputPortLink {
         if (s.epoch_ != epoch_) return;
         OutDevice& d = s.out_[device_];
         d.playing.clear();
-        d.over = d.sends;
+        d.finished = d.sends;
         s.idle_.notify_all();
     }
 
@@ -304,7 +304,9 @@ bool Service::handOnePlayedMessage(std::unique_lock<std::mutex>& lock, Clock::ti
         if (peer) peer(played.bytes);
         if (played.done) played.done();
         lock.lock();
-        if (epoch_ == epoch) out_[device].over = std::max(out_[device].over, played.send + 1);
+        if (epoch_ == epoch) {
+            out_[device].finished = std::max(out_[device].finished, played.send + 1);
+        }
         idle_.notify_all();
         return true;
     }
@@ -327,13 +329,13 @@ void Service::advanceVirtualClock(std::unique_lock<std::mutex>& lock, Clock::tim
 
 void Service::waitUntilPlayedOut(std::unique_lock<std::mutex>& lock, uint64_t epoch,
                                  unsigned device, uint64_t send, Clock::time_point end) {
-    const auto over = [&] { return epoch_ != epoch || out_[device].over > send; };
+    const auto finished = [&] { return epoch_ != epoch || out_[device].finished > send; };
     if (virtual_) {
         advanceVirtualClock(lock, end);
     } else {
         // Bounded like every wait here: a worker that never gets to it leaves the header
         // playing, which the program meets as a message still playing.
-        idle_.wait_for(lock, end - Clock::now() + kSettleLimit, over);
+        idle_.wait_for(lock, end - Clock::now() + kSettleLimit, finished);
     }
 }
 

@@ -2,9 +2,9 @@
 
 // The emulated MIDI ports: a port system under the winmm face (platform/winmm_face), which gives
 // the program the midiIn*/midiOut* functions of platform/midi_api.h. Input reaches the face on a
-// thread of the service, at its due time; output messages play for a settable time and are
-// recorded; a peer (an emulated device) can take every message an Out device plays and answer on
-// an In device.
+// thread of the service, at its due time; output messages play for a settable time, or at the
+// link's speed one after another, and are recorded; a peer (an emulated device) can take every
+// message an Out device plays and answer on an In device.
 #include <chrono>
 #include <cstdint>
 #include <functional>
