@@ -1,7 +1,8 @@
 // The emulated Brevanto device for the web page's demo and its browser tests: the device model of
 // emu/ with the simulator's options, laid out on ports as talveron-update-sim lays it out. The
 // page's emulated MIDIAccess calls it; the device never calls the page. A message is taken at
-// once, as Web MIDI takes it, so --busy-ms has nothing to slow down here; the logs are the page's.
+// once, as Web MIDI takes it, so --busy-ms, --link-rate and --driver have nothing to slow down
+// here; the logs are the page's.
 #include <emscripten.h>
 
 #include <algorithm>
