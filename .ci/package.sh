@@ -5,12 +5,16 @@
 #   versions) and a version resource with the project's version;
 # - the Debian package passes lintian without errors, depends on the RtMidi and ALSA libraries,
 #   installs with dpkg into an empty root, and the installed talveron-update prints the exact
-#   transcript of a run that ends at the kit file; its manual pages render without warnings.
+#   transcript of a run that ends at the kit file; its manual pages render without warnings;
+# - the web ZIP holds exactly the page's files as make web makes them and a README.txt; the page
+#   names only files of the ZIP and loads nothing from elsewhere, its WebAssembly modules are
+#   modules, and served from the unpacked ZIP alone it runs its demo to a successful update in
+#   headless Chromium (tests/web/packaged_page_test.js).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=lib.sh
 . .ci/lib.sh
-tools/install-deps.sh package
+tools/install-deps.sh package web
 root=$PWD
 started=$(date +%s)
 make package >/dev/null
@@ -117,6 +121,60 @@ else
     cat "$scratch/dpkg.txt" >&2
   fi
   echo "ok   Debian package: $(dpkg-deb -f "$deb" Package) $(dpkg-deb -f "$deb" Version), Depends: $depends"
+fi
+
+# The web ZIP.
+zip=$out/talveron-update-$version-web.zip
+top=talveron-update-$version-web
+page_files=(emulated-device.js emulated-device.wasm emulated_midi_access.js index.html page.css
+  page.js page_host.js talveron-update.js talveron-update.wasm xterm.css xterm.js)
+# Addresses in the page's text that load nothing: the XML namespaces xterm.js creates elements in,
+# a link in one of its error messages, and the credits in xterm.css's comments.
+inert_urls=(http://www.w3.org/1999/xhtml http://www.w3.org/2000/svg
+  https://developer.mozilla.org/en-US/docs/Web/Security/Secure_Contexts
+  https://github.com/chjj/term.js http://bellard.org/jslinux/)
+web_failures=$failures
+if [ ! -f "$zip" ]; then
+  fail "no $zip"
+else
+  listed=$(unzip -Z1 "$zip" | grep -v '/$' | sort | tr '\n' ' ')
+  expected=$(printf "$top/%s\n" README.txt "${page_files[@]}" | sort | tr '\n' ' ')
+  [ "$listed" = "$expected" ] || fail "$zip holds $listed instead of $expected"
+  unzip -q -o "$zip" -d "$scratch/web"
+  site=$scratch/web/$top
+  for file in "${page_files[@]}"; do
+    cmp -s "$site/$file" "out/web/$file" || fail "the web ZIP's $file is not out/web's"
+  done
+  readme=$site/README.txt
+  if [ -f "$readme" ] && [ "$(grep -c $'\r$' "$readme")" -ne "$(wc -l <"$readme")" ]; then
+    fail "web README.txt has lines without CR LF"
+  fi
+  grep -q "TALVERON Update $version for web browsers" "$readme" ||
+    fail "web README.txt does not name version $version"
+  # What the HTML and CSS load (src, href, url(), @import) must be files of the ZIP or inline.
+  references=$(
+    grep -ohE '(src|href)="[^"]*"' "$site"/*.html | sed -E 's/^[a-z]+="(.*)"$/\1/'
+    grep -ohE "url\(['\"]?[^'\")]*|@import +['\"]?[^'\";]*" "$site"/*.css |
+      sed -E "s/^(url\(|@import +)['\"]?//"
+  ) || true
+  for reference in $references; do
+    [[ $reference == data:* || -f $site/$reference ]] ||
+      fail "the page loads $reference, which is not in the web ZIP"
+  done
+  # Any other address, or one without its scheme (//host/...), in the HTML, JS or CSS.
+  urls=$(grep -ohE "https?://[^\"' )\`]*|[\"'\`(]//[a-zA-Z0-9][^\"' )\`]*" \
+    "$site"/*.html "$site"/*.js "$site"/*.css | sed -E "s/^[\"'\`(]//" | sort -u) || true
+  for url in $urls; do
+    [[ " ${inert_urls[*]} " == *" $url "* ]] || fail "the page's files name $url"
+  done
+  for module in talveron-update.wasm emulated-device.wasm; do
+    # The magic "\0asm" and the binary format's version, 1.
+    [ "$(head -c 8 "$site/$module" | od -An -tx1 | tr -d ' \n')" = 0061736d01000000 ] ||
+      fail "$module is not a WebAssembly module"
+  done
+  node tests/web/packaged_page_test.js "$site" || fail "the page from the web ZIP failed its demo"
+  [ "$failures" -ne "$web_failures" ] ||
+    echo "ok   web ZIP: ${#page_files[@]} page files as in out/web and README.txt, none from elsewhere"
 fi
 
 if [ "$failures" -ne 0 ]; then

@@ -1,6 +1,7 @@
 # What `make package` ships: for each Windows build a ZIP of the product and a README.txt with
 # CR LF line ends; for Linux a Debian package of the programs, their manual pages, the
-# documentation and the copyright file. The version is the project's.
+# documentation and the copyright file; for the browser a ZIP of the page's static files and a
+# README.txt on hosting them. The version is the project's.
 set(CPACK_PACKAGE_NAME talveron-update)
 set(CPACK_PACKAGE_VENDOR TALVERON)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -21,6 +22,13 @@ if(WIN32)
   endif()
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-${talveron_windows})
+elseif(EMSCRIPTEN)
+  # The same files, from the same places, as the page in out/web; a README.txt beside them, with
+  # CR LF line ends as the Windows one, since the ZIP is often unpacked on Windows before upload.
+  configure_file(packaging/README-web.txt README.txt @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${TALVERON_WEB_FILES} ${CMAKE_CURRENT_BINARY_DIR}/README.txt DESTINATION .)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-web)
 else()
   set(talveron_doc share/doc/${CPACK_PACKAGE_NAME})
   set(talveron_pages "")

@@ -50,11 +50,14 @@ list(TRANSFORM TALVERON_WEB_PAGE_FILES PREPEND "${PROJECT_SOURCE_DIR}/")
 if(NOT EXISTS "${TALVERON_XTERM_DIR}/lib/xterm.js")
   message(FATAL_ERROR "xterm.js not found in ${TALVERON_XTERM_DIR}: run npm ci in web/ (make web)")
 endif()
+# Every file the page loads, for out/web and for the package alike.
+set(TALVERON_WEB_FILES ${TALVERON_WEB_PAGE_FILES} ${TALVERON_WEB_BUILT_FILES}
+    "${TALVERON_XTERM_DIR}/lib/xterm.js" "${TALVERON_XTERM_DIR}/css/xterm.css")
 add_custom_target(web-page ALL
   COMMAND ${CMAKE_COMMAND} -E make_directory "${TALVERON_WEB_OUT}"
-  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${TALVERON_WEB_PAGE_FILES}
-          ${TALVERON_WEB_BUILT_FILES} "${TALVERON_XTERM_DIR}/lib/xterm.js"
-          "${TALVERON_XTERM_DIR}/css/xterm.css" "${TALVERON_WEB_OUT}/"
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different ${TALVERON_WEB_FILES} "${TALVERON_WEB_OUT}/"
   DEPENDS talveron-update-web emulated-device-web ${TALVERON_WEB_PAGE_FILES}
   COMMENT "The page in ${TALVERON_WEB_OUT}"
   VERBATIM)
+
+include(cmake/packaging.cmake)

@@ -11,20 +11,15 @@
 const assert = require('assert');
 const { execFileSync } = require('child_process');
 const fs = require('fs');
-const http = require('http');
 const os = require('os');
 const path = require('path');
+const { root, serve, launchChromium } = require('./chromium');
 
-const root = path.resolve(__dirname, '../..');
-const { chromium } = require(path.join(root, 'web/node_modules/playwright-core'));
 const sim = path.join(root, 'build/talveron-update-sim');
 const makeKit = path.join(root, 'build/make-sample-kit');
 const pageDir = path.join(root, 'out/web');
 const shots = path.join(root, 'build-web/screenshots');
 
-const kChromium = '/usr/bin/chromium';
-const kFlags = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-                '--disable-background-networking', '--disable-component-update', '--disable-sync'];
 const kRunLimitMs = 60000;
 const kKitBytes = 4096;
 
@@ -105,22 +100,6 @@ function withoutProbeA(options) {
   return [...rest, '--probes', answered.replace('A', '') || 'none'];
 }
 
-function serve(dir) {
-  const types = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css',
-                  '.wasm': 'application/wasm' };
-  const server = http.createServer((request, response) => {
-    const name = path.basename(new URL(request.url, 'http://localhost').pathname) || 'index.html';
-    const file = path.join(dir, name);
-    if (!fs.existsSync(file)) {
-      response.writeHead(404).end();
-      return;
-    }
-    response.writeHead(200, { 'Content-Type': types[path.extname(name)] || 'text/plain' });
-    response.end(fs.readFileSync(file));
-  });
-  return new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server)));
-}
-
 // Puts the stand-in in place of navigator.requestMIDIAccess before the page's scripts run.
 function standIn(options) {
   return `navigator.requestMIDIAccess = (request) => {
@@ -189,9 +168,8 @@ async function main() {
   fs.mkdirSync(shots, { recursive: true });
   const server = await serve(pageDir);
   const origin = `http://localhost:${server.address().port}`;
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'talveron-web-profile-'));
-  const context = await chromium.launchPersistentContext(profile, {
-    executablePath: kChromium, args: kFlags, headless: true, viewport: { width: 1000, height: 900 } });
+  const browser = await launchChromium({ width: 1000, height: 900 });
+  const { context } = browser;
   const failures = [];
   const check = async (name, body) => {
     const started = Date.now();
@@ -289,9 +267,8 @@ async function main() {
       await page.close();
     });
   } finally {
-    await context.close();
+    await browser.close();
     server.close();
-    fs.rmSync(profile, { recursive: true, force: true });
   }
   if (failures.length > 0) {
     console.log(`${failures.length} failed: ${failures.join(', ')}`);
