@@ -6,7 +6,8 @@
 # device received with what the emulated run sends. Where a run ends without a device (no
 # sequencer, none attached, a user without access), standard error must say why in one line.
 # Usage: .ci/vm.sh   (environment: VM_BUILD=build dir, default build-vm; VM_TIMEOUT seconds;
-#   VM_ACCEL=kvm|tcg forces the accelerator, which is otherwise KVM only after a probe boots)
+#   VM_ACCEL=kvm|tcg forces the accelerator, which is otherwise KVM only after a probe boots;
+#   VM_WINE_BITS, VM_USB_PROGRAMS and VM_CHROMIUM=0 leave phases out)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=lib.sh
@@ -27,27 +28,8 @@ wine_modules="virtio_pci 9pnet_virtio 9p overlay snd-dummy"
 # class driver and the sequencer's ports for raw MIDI cards.
 usb_modules="dummy_hcd usb_f_midi snd-usb-audio snd-seq-midi"
 
-tools/install-deps.sh base linux vm windows
+tools/install-deps.sh base linux vm windows web
 started=$(date +%s)
-
-echo "-- building"
-cmake --preset vm -B "$build" >/dev/null
-if ! grep -q '^RTMIDI_FOUND:INTERNAL=1' "$build/CMakeCache.txt"; then
-    echo "vm: RtMidi was not found, so talveron-update has no MIDI devices to test" >&2
-    exit 1
-fi
-cmake --build "$build" --target talveron-update brevanto-device talveron-update-sim \
-    make-sample-kit >/dev/null
-# The Windows products in the build directories .ci/windows.sh uses, with the same presets, so
-# that in CI, which runs that check first, these builds find nothing to do.
-for bits in 32 64; do
-    case $bits in 32) arch=i686 ;; 64) arch=x86_64 ;; esac
-    cmake --preset "win$bits" >/dev/null
-    cmake --build "$root/build-win$bits" --target talveron-update >/dev/null
-    "$arch-w64-mingw32-gcc" -O2 -Wall -Werror -o "$build/midi-open-close-$bits.exe" \
-        .ci/vm/midi-open-close.c -lwinmm
-done
-
 
 # The cases after the two without a device: name and brevanto-device options.
 declare -A options=(
@@ -66,6 +48,38 @@ usb_default=linux
 [[ " $wine_bits " != *" 32 "* ]] || usb_default="linux wine32"
 usb_programs=${VM_USB_PROGRAMS-$usb_default}
 usb_cases="success retry"
+# The browser edition in Chromium: its own Web MIDI over the sequencer.
+chromium_cases="success retry"
+[ "${VM_CHROMIUM:-1}" = 1 ] || chromium_cases=""
+
+echo "-- building"
+cmake --preset vm -B "$build" >/dev/null
+if ! grep -q '^RTMIDI_FOUND:INTERNAL=1' "$build/CMakeCache.txt"; then
+    echo "vm: RtMidi was not found, so talveron-update has no MIDI devices to test" >&2
+    exit 1
+fi
+cmake --build "$build" --target talveron-update brevanto-device talveron-update-sim \
+    make-sample-kit >/dev/null
+# The page for Chromium, in a build directory of this check's own. Debian's Emscripten finds its
+# Node modules only through NODE_PATH; the page's driver comes with npm ci.
+if [ -n "$chromium_cases" ]; then
+    export NODE_PATH=${NODE_PATH:-/usr/share/nodejs}
+    (cd web && npm ci --no-audit --no-fund --loglevel=error)
+    [ -f "$build/web/CMakeCache.txt" ] ||
+        emcmake cmake --preset web -B "$build/web" -DTALVERON_WEB_OUT="$build/web-page" >/dev/null
+    cmake --build "$build/web" -j 2 >/dev/null
+fi
+if [ -n "$wine_bits" ] || [[ " $usb_programs " == *" wine32 "* ]]; then
+    # The Windows products in the build directories .ci/windows.sh uses, with the same presets, so
+    # that in CI, which runs that check first, these builds find nothing to do.
+    for bits in 32 64; do
+        case $bits in 32) arch=i686 ;; 64) arch=x86_64 ;; esac
+        cmake --preset "win$bits" >/dev/null
+        cmake --build "$root/build-win$bits" --target talveron-update >/dev/null
+        "$arch-w64-mingw32-gcc" -O2 -Wall -Werror -o "$build/midi-open-close-$bits.exe" \
+            .ci/vm/midi-open-close.c -lwinmm
+    done
+fi
 
 # Each job in a file of its own, sourced in order: they share the settings above and what the jobs
 # before them set.

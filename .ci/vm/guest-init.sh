@@ -77,7 +77,7 @@ done
 # The Windows products under Wine: Wine and every library come from the host's root, shared
 # read-only and made writable by an overlay on a tmpfs. The kernel's Midi Through port goes, or
 # Wine would list it first; a dummy card 0 keeps Wine's ALSA quiet. The USB cases run there too.
-if [ -f /kit/wine ] || [ -f /kit/usb ]; then
+if [ -f /kit/wine ] || [ -f /kit/usb ] || [ -f /kit/chromium ]; then
     wine_start=$(uptime_cs)
     rmmod snd-seq-dummy || echo "@@@ NOTE rmmod snd-seq-dummy failed"
     for module in $(cat /lib/modules/order.wine); do
@@ -110,6 +110,12 @@ if [ -f /kit/wine ] || [ -f /kit/usb ]; then
         chroot /newroot /bin/bash -c '. /results/config && exec "$root/.ci/vm/guest-wine.sh"'
     fi
     echo "@@@ TIME wine $(elapsed $wine_start)"
+    # The browser edition in Chromium from the host's root, before the USB card comes.
+    if [ -f /kit/chromium ] && [ -f /newroot/results/config ]; then
+        chromium_start=$(uptime_cs)
+        chroot /newroot /bin/bash -c '. /results/config && exec "$root/.ci/vm/guest-chromium.sh"'
+        echo "@@@ TIME chromium $(elapsed $chromium_start)"
+    fi
     if [ -f /kit/usb ] && [ -f /newroot/results/config ]; then
         usb_start=$(uptime_cs)
         for module in $(cat /lib/modules/order.usb); do

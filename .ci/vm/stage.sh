@@ -101,7 +101,9 @@ printf 'root=%q\nbuild=%q\nkit_name=%q\nwine_cases=%q\nwine_bits=%q\nopen_close_
 unplug_bytes=$(($(tr -d '\r\n' <"$stage/kit/$kit_name" | wc -c) / 3))
 printf 'usb_programs=%q\nusb_cases=%q\nunplug_bytes=%q\n' "$usb_programs" "$usb_cases" \
     "$unplug_bytes" >>"$share/config"
+printf 'chromium_cases=%q\n' "$chromium_cases" >>"$share/config"
 [ -z "$wine_bits" ] || touch "$stage/kit/wine"
 [ -z "$usb_programs" ] || touch "$stage/kit/usb"
+[ -z "$chromium_cases" ] || touch "$stage/kit/chromium"
 (cd "$stage" && find . | cpio -o -H newc --quiet | gzip -1) >"$build/initramfs.cpio.gz"
 
