@@ -1,6 +1,6 @@
 // Runs in the guest, chrooted like guest-wine.sh: the page in Chromium with its own Web MIDI,
 // which reaches brevanto-device on sequencer ports through Chromium's ALSA backend. One browser
-// for every case; each case starts its device, picks the kit, presses Update and any key at the
+// and one page for every case; each case starts its device, presses Update and any key at the
 // end, and keeps the transcript the page's program printed. Nothing here decides pass or fail.
 //
 // Usage: node chromium-update.js PAGE_DIR KIT DEVICE OUT CASE=OPTIONS...
@@ -41,35 +41,41 @@ function startDevice(name, options) {
   });
 }
 
-async function runCase(context, origin, name, options) {
+// The page, loaded once: under emulation a load takes about a minute. A second update from the
+// same page is what a user with two devices does.
+async function openPage(context, origin) {
+  const started = Date.now();
+  const page = await context.newPage();
+  page.on('pageerror', (error) => note(`page error: ${error.message}`));
+  // What the page loaded and said, with the time since the load began, for a slow guest.
+  page.on('console', (message) => console.log(`${seconds(started)} console: ${message.text()}`));
+  page.on('requestfinished', (request) => console.log(`${seconds(started)} loaded ${request.url()}`));
+  page.on('requestfailed', (request) => console.log(`${seconds(started)} failed ${request.url()}`));
+  await page.goto(`${origin}/`);
+  await page.setInputFiles('#kit-input', kit);
+  await page.waitForFunction(() => document.querySelector('#kit-chosen').textContent
+    .startsWith('Chosen:'));
+  time('chromium-page', started);
+  return page;
+}
+
+async function runCase(page, name, options) {
   const started = Date.now();
   const played = await startDevice(name, options);
-  const page = await context.newPage();
   try {
-    page.on('pageerror', (error) => note(`${name}: page error: ${error.message}`));
-    // What the page loaded and said, with the time since the case began, for a slow guest.
-    page.on('console', (message) => console.log(`${seconds(started)} console: ${message.text()}`));
-    page.on('requestfinished', (request) => console.log(`${seconds(started)} loaded ${request.url()}`));
-    page.on('requestfailed', (request) => console.log(`${seconds(started)} failed ${request.url()}`));
-    await page.goto(`${origin}/`);
-    console.log(`${seconds(started)} ${name}: page loaded`);
-    await page.setInputFiles('#kit-input', kit);
-    await page.waitForFunction(() => document.querySelector('#kit-chosen').textContent
-      .startsWith('Chosen:'));
+    await page.evaluate(() => { window.talveronPage.lastRun = null; });
     await page.click('#update');
     // Either the run's end (the key prompt) or the page's plain-words problem.
-    await page.waitForSelector('#continue:not([disabled]), #problem:not([hidden])',
-                               { timeout: kRunLimitMs });
+    await page.waitForSelector('#continue:not([disabled]), #problem:not([hidden])');
     if (await page.isVisible('#problem')) {
       note(`${name}: the page says: ${await page.textContent('#problem')}`);
       return;
     }
     await page.keyboard.press('x');
-    await page.waitForFunction(() => window.talveronPage.lastRun, null, { timeout: kRunLimitMs });
+    await page.waitForFunction(() => window.talveronPage.lastRun);
     const transcript = await page.evaluate(() => Array.from(window.talveronPage.lastRun.transcript));
     fs.writeFileSync(path.join(out, `${name}.out`), Buffer.from(transcript));
   } finally {
-    await page.close();
     await played.stop();
     time(name, started);
   }
@@ -88,10 +94,11 @@ async function main() {
     // A grant must name both: MIDI, and MIDI with System Exclusive.
     await cdp.send('Browser.grantPermissions', { origin, permissions: ['midi', 'midiSysex'] });
     time('chromium-start', started);
+    const page = await openPage(browser.context, origin);
     for (const item of cases) {
       const at = item.indexOf('=');
       const name = `chromium-${item.slice(0, at)}`;
-      await runCase(browser.context, origin, name, item.slice(at + 1).split(' ').filter(Boolean))
+      await runCase(page, name, item.slice(at + 1).split(' ').filter(Boolean))
         .catch((error) => note(`${name}: ${error.message.split('\n')[0]}`));
     }
   } finally {

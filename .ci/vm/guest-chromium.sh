@@ -32,7 +32,7 @@ mkdir -p /tmp/chromium-kit
 cp "/results/$kit_name" /tmp/chromium-kit/
 set --
 for case in $chromium_cases; do set -- "$@" "$case=$(cat "/results/$case.options")"; done
-timeout 480 node "$root/.ci/vm/chromium-update.js" "$build/web-page" "/tmp/chromium-kit/$kit_name" \
+timeout 360 node "$root/.ci/vm/chromium-update.js" "$build/web-page" "/tmp/chromium-kit/$kit_name" \
     "$device" "$out" "$@" >"$out/chromium.log" 2>&1 || note "chromium: the driver ended with $?"
 
 udevadm control --exit
