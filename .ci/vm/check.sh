@@ -252,11 +252,14 @@ if [ -n "$usb_programs" ]; then
             fi
         done
         # The cable pulled part-way: whatever the drivers do, the run ends by itself with one of
-        # its failure messages and the prompt, never a success. Neither stack tells the program,
-        # so the current record's 20 attempts go unanswered, each waited for up to the device's
-        # latest answer time: 125 s. The bound leaves 25 s for closing the ports, and under Wine
-        # for cmd's prompt. Ending on "not responding", the program has waited at least the 19
-        # attempts wholly after the pull: its waits' floor on the real stacks and clock.
+        # its failure messages and the prompt, never a success. Wine's stack does not tell the
+        # program, so the current record's 20 attempts go unanswered, each waited for up to the
+        # device's latest answer time: 125 s. The bound leaves 25 s for closing the ports, and for
+        # cmd's prompt. Ending on "not responding", the program has waited at least the 19
+        # attempts wholly after the pull: its waits' floor on the real stacks and clock. The Linux
+        # product sends straight to the card, which reports itself gone: its next chunk fails,
+        # at the latest after one verdict wait (6.25 s) and the chunk's allowance (1 s); 15 s
+        # leaves room for a slow guest.
         name=usb-$program-unplug
         if [ "$program" = linux ]; then
             cp "$wine_out/$name.out" "$build/$name.out" 2>/dev/null
@@ -275,6 +278,12 @@ if [ -n "$usb_programs" ]; then
         if grep -qxF "$(say not-responding)" "$build/$name.out" &&
             awk -v a="${after:-0}" 'BEGIN { exit !(a < 19 * 6.25) }'; then
             fail "$name: not responding $after s after the pull, less than 19 attempts' 118.75 s"
+        fi
+        if [ "$program" = linux ]; then
+            grep -qxF "$(say midi-out-missing)" "$build/$name.out" ||
+                fail "$name: the pulled cable did not fail a send"
+            awk -v a="${after:-999}" 'BEGIN { exit !(a <= 15) }' ||
+                fail "$name: took $after s after the pull (at most 15)"
         fi
         grep -q successfully "$build/$name.out" && fail "$name: reported a success"
         grep -q 'Transferring.. . [1-9]' "$build/$name.out" ||

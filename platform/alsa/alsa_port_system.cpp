@@ -1,12 +1,17 @@
 // The ALSA sequencer's ports as a port system under the winmm face. RtMidi lists the ports, opens
-// inputs and joins a SysEx that arrives in pieces; outputs go through alsa_output_link. Its
-// exceptions and messages stay in here: without a sequencer there are simply no ports.
+// inputs and joins a SysEx that arrives in pieces; outputs go through alsa_output_link, or through
+// raw_midi_output_link for a sound card's MIDI port. Its exceptions and messages stay in here:
+// without a sequencer there are simply no ports.
 #include <RtMidi.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <iostream>
 #include <mutex>
 
 #include "platform/alsa/alsa_output_link.h"
+#include "platform/alsa/raw_midi_output_link.h"
+#include "platform/alsa/raw_midi_port.h"
 #include "platform/alsa/sequencer_diagnosis.h"
 #include "platform/alsa/sequencer_ports.h"
 #include "platform/winmm_face/port_system.h"
@@ -122,6 +127,16 @@ class AlsaPortSystem : public winmm_face::PortSystem {
                 return MMSYSERR_ALLOCATED;
         }
         if (!sequencerAddress(port.name, client, number)) return MMSYSERR_ALLOCATED;
+        // A card's MIDI port is sent to straight, so that a send ends when the message is on the
+        // cable; the sequencer's bridge would take it at once and may drop its end.
+        std::string device;
+        if (rawMidiDeviceOf(client, number, device)) {
+            int openError = 0;
+            link = openRawMidiOutput(device, openError);
+            if (link) return MMSYSERR_NOERROR;
+            std::fprintf(stderr, "%s: %s\n", program_invocation_short_name,
+                         sequencerFallbackNote(port.name, device, openError).c_str());
+        }
         link = openAlsaOutput(client, number);
         return link ? MMSYSERR_NOERROR : MMSYSERR_ALLOCATED;
     }
