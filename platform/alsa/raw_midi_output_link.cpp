@@ -56,8 +56,8 @@ class RawMidiOutputLink : public winmm_face::OutputPortLink {
         return static_cast<long>(bufferBytes_ - snd_rawmidi_status_get_avail(status));
     }
 
-    // The port wakes a writer only when its whole buffer is free (set at opening), which is
-    // when the message has left.
+    // The port wakes a writer only when its buffer is free but for one byte at most (set at
+    // opening), which is when the message has left or nearly.
     void waitForEmpty(uint64_t timeoutMicroseconds) {
         pollfd descriptors[kMaxDescriptors];
         const int count = snd_rawmidi_poll_descriptors(out_, descriptors, kMaxDescriptors);
@@ -82,7 +82,9 @@ std::unique_ptr<winmm_face::OutputPortLink> openRawMidiOutput(const std::string&
     snd_rawmidi_params_alloca(&params);
     error = snd_rawmidi_params_current(out, params);
     const size_t bufferBytes = error < 0 ? 0 : snd_rawmidi_params_get_buffer_size(params);
-    if (error >= 0) error = snd_rawmidi_params_set_avail_min(out, params, bufferBytes);
+    // alsa-lib takes at most one byte short of the whole buffer (it asserts, and the program
+    // aborts, on more): the last byte's time is waited for in short steps.
+    if (error >= 0) error = snd_rawmidi_params_set_avail_min(out, params, bufferBytes - 1);
     // Nothing of our own on the cable when the port closes.
     if (error >= 0) error = snd_rawmidi_params_set_no_active_sensing(out, params, 1);
     if (error >= 0) error = snd_rawmidi_params(out, params);
