@@ -66,6 +66,19 @@ usb_default=linux
 [[ " $wine_bits " != *" 32 "* ]] || usb_default="linux wine32"
 usb_programs=${VM_USB_PROGRAMS-$usb_default}
 usb_cases="success retry"
+# Over the DIN-rate port (.ci/vm/din-uart, the host's cable .ci/vm/din-pacer.py): kits of 4 KB
+# in 256-byte records, two 4 KB records, one 16 KB record and one 65,531-byte record (the whole
+# image), about 2 minutes of wire for both paths. VM_DIN_KITS= leaves the phase out.
+din_modules="virtio_pci virtio_console snd-rawmidi snd-seq-midi"
+din_kits=${VM_DIN_KITS-256 4k 16k 64k}
+declare -A din_kit_options=([256]="" [4k]="--payload 4096" [16k]="--payload 16384"
+    [64k]="--payload 65531")
+declare -A din_kit_bytes=([256]=4096 [4k]=8200 [16k]=16388 [64k]=65535)
+# The sequencer path loses the end of every record over about 2 KB: each of its 20 attempts
+# waits up to 6.25 s for an answer. A case of it is cut off after this long; so is Wine's.
+din_seq_seconds=40
+din_wine_kit=4k
+din_pull_kit=16k
 
 # Each job in a file of its own, sourced in order: they share the settings above and what the jobs
 # before them set.
