@@ -5,8 +5,11 @@
 # in several cases. Each transcript is compared byte for byte with the expected one, and what the
 # device received with what the emulated run sends. Where a run ends without a device (no
 # sequencer, none attached, a user without access), standard error must say why in one line.
+# Last, a MIDI port at DIN speed (31,250 baud) with the device on its far end: the Linux product
+# must update every kit no faster than the cable carries it, and end on a pulled cable.
 # Usage: .ci/vm.sh   (environment: VM_BUILD=build dir, default build-vm; VM_TIMEOUT seconds;
-#   VM_ACCEL=kvm|tcg forces the accelerator, which is otherwise KVM only after a probe boots)
+#   VM_ACCEL=kvm|tcg forces the accelerator, which is otherwise KVM only after a probe boots;
+#   VM_WINE_BITS, VM_USB_PROGRAMS and VM_DIN_KITS empty leave out the Wine, USB and DIN phases)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=lib.sh
@@ -14,9 +17,10 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 build="$root/${VM_BUILD:-build-vm}"
 # The whole guest took 841 s under TCG with a 32-bit Wine prefix to make, most of it Wine's starts
-# and the real waits of silent devices (a pulled cable alone costs 125 s a program): 1200 s ends
-# a guest that hangs and leaves room for a slow one.
-vm_timeout=${VM_TIMEOUT:-1200}
+# and the real waits of silent devices (a pulled cable alone costs 125 s a program), and the
+# DIN-rate port's cases take about 5 minutes more on the wire's time: 1500 s ends a guest that
+# hangs and leaves room for a slow one.
+vm_timeout=${VM_TIMEOUT:-1500}
 kit_name=Brevanto_vm.kit
 kit_bytes=4096  # 16 records: quick under emulation
 modules="soundcore snd snd-timer snd-hrtimer snd-seq-device snd-seq snd-seq-dummy"

@@ -74,7 +74,9 @@ echo "== DIN-rate port: cards and sequencer clients in the guest"
 sed 's/^/    /' "$wine_out/din.cards" "$wine_out/din.clients" 2>/dev/null || true
 
 # The raw MIDI path: every kit as the emulated run updates it, the image flashed, standard error
-# empty, the wire's pace held.
+# empty, the wire's pace held. As over USB, probe A arrives cut short: a device that reads a MIDI
+# byte stream ends a System Exclusive message at its first byte above 0x7F and does not answer
+# it, so the emulated run's device answers probe B only.
 for kit in $din_kits; do
     name=din-raw-$kit
     payload=${din_kit_options[$kit]#--payload }
@@ -82,7 +84,8 @@ for kit in $din_kits; do
     cp "$share/din/$kit/$kit_name" "$sim_dir/$name/"
     (cd "$sim_dir/$name" && "$build/talveron-update-sim" --virtual-time yes \
         --in-ports "Brevanto MIDI" --out-ports "Brevanto MIDI" --wire-log "$sim_dir/$name.wire" \
-        </dev/null >"$sim_dir/$name.out")
+        --probes B </dev/null >"$sim_dir/$name.out")
+    sed "s/^$probe_a\$/F0 4C 2E/" "$sim_dir/$name.wire" >"$sim_dir/$name.cut"
     cp "$wine_out/$name.out" "$build/$name.out" 2>/dev/null || : >"$build/$name.out"
     show "$name"
     row "$name" "$kit" raw
@@ -96,9 +99,9 @@ for kit in $din_kits; do
     cmp -s "$sim_dir/$name.out" "$build/$name.out" ||
         fail "$name: transcript differs from the emulated run's"
     [ -s "$wine_out/$name.err" ] && fail "$name: standard error is not empty"
-    cmp -s "$sim_dir/$name.wire" "$wine_out/$name.received" ||
+    cmp -s "$sim_dir/$name.cut" "$wine_out/$name.received" ||
         fail "$name: the device received other messages than the emulated run sends" \
-            "($(wc -l <"$wine_out/$name.received" 2>/dev/null) against $(wc -l <"$sim_dir/$name.wire"))"
+            "($(wc -l <"$wine_out/$name.received" 2>/dev/null) against $(wc -l <"$sim_dir/$name.cut"))"
     tr -d '\r\n' <"$share/din/$kit/$kit_name" >"$build/$name.kit.hex"
     hex "$wine_out/$name.flashed" >"$build/$name.flashed.hex" 2>/dev/null || true
     cmp -s "$build/$name.kit.hex" "$build/$name.flashed.hex" ||

@@ -18,6 +18,7 @@ Control lines from the guest, each answered with "ok":
   plug        it takes them again, the bytes held meanwhile dropped
 """
 import os
+import select
 import socket
 import sys
 import threading
@@ -70,14 +71,19 @@ def pump(source, sink, direction, connected, started):
     next_time = 0.0
     while True:
         connected.wait()
+        # The wire's time for a byte: one byte time after the last, or when the byte is known to
+        # be there if that is later. A byte found waiting was there when looked for, so a late
+        # wake-up of this process costs the wire nothing; one that comes later starts when it
+        # comes.
+        looked = time.monotonic()
+        waiting = bool(select.select([source], [], [], 0)[0])
         byte = source.recv(1)
         if not byte:
             return
         if not connected.is_set():
             continue  # read as the cable was pulled: it never reached the far end
         now = time.monotonic()
-        # The wire's time for this byte: when it came, or one byte time after the last.
-        at = max(now, next_time)
+        at = max(next_time, looked if waiting else now)
         if at > now:
             time.sleep(at - now)
         sink.sendall(byte)

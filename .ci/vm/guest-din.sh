@@ -27,9 +27,8 @@ card=$(awk '/\]: DIN-UART/ { print $1 }' /proc/asound/cards)
 
 # cable LINE: one control line to the host's cable, waited for until it is in effect.
 cable() {
-    local answer
     echo "$1" >&9
-    read -r -t 10 answer <&9 || note "din: the cable did not answer '$1'"
+    read -r -t 10 _ <&9 || note "din: the cable did not answer '$1'"
 }
 # Bytes the card has handed to its UART, from the first opening on.
 sent_bytes() { awk '/Tx bytes/ { n = $4 } END { print n + 0 }' "/proc/asound/card$card/midi0"; }
@@ -81,11 +80,12 @@ run() {
 # run_pulled NAME KIT: the cable is pulled once the card has sent din_pull_bytes of the update;
 # the run must then end by itself. Its time from the pull to its end is recorded.
 run_pulled() {
-    local name=$1 kit=$2 pid start pulled base tries=0 status=0
+    local name=$1 kit=$2 pid start pulled before base tries=0 status=0
     mkdir -p "/tmp/$name"
     cp "/results/din/$kit/$kit_name" "/tmp/$name/"
     cable "case $name"
     start_device "$name" --raw-midi "$far"
+    before=$(overruns)
     base=$(sent_bytes)
     start=$(uptime_cs)
     (cd "/tmp/$name" && exec timeout 240 "$build/talveron-update" </dev/null >"$out/$name.out" \
@@ -105,6 +105,7 @@ run_pulled() {
     echo "$status" >"$out/$name.status"
     echo "$name $(elapsed "$start")" >>"$out/din-times"
     echo "$name-after-pull $(elapsed "$pulled")" >>"$out/din-times"
+    echo "$(($(overruns) - before))" >"$out/$name.overruns"
     cable plug
     stop_device
 }
@@ -127,7 +128,10 @@ else
     tries=0
     until grep -q holding "$out/din-hold.log" 2>/dev/null; do
         tries=$((tries + 1))
-        [ $tries -le 100 ] && kill -0 $hold_pid 2>/dev/null || { note "din: no hold"; break; }
+        if [ $tries -gt 100 ] || ! kill -0 $hold_pid 2>/dev/null; then
+            note "din: the sequencer client did not take hold of the port"
+            break
+        fi
         sleep 0.1
     done
     for kit in $din_kits; do
