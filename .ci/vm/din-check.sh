@@ -16,11 +16,11 @@ wire() {
 din_time() { awk -v c="$1" '$1 == c { print $2 }' "$wine_out/din-times" 2>/dev/null || true; }
 # at_least A B: A >= B, as decimals.
 at_least() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a >= b) }'; }
-# outcome FILE: which of the program's closing messages the transcript ends on, by its golden
-# file's name; "none" without one.
+# outcome FILE: the last of the program's closing messages or a record's error answers in the
+# transcript, by its golden file's name; "none" without one.
 declare -A closing=()
 for message in success not-responding midi-out-missing midi-in-missing update-error \
-    upgrade-error not-matched resetting restart; do
+    upgrade-error not-matched resetting restart crc-error damaged; do
     closing[$(say "$message")]=$message
 done
 outcome() {
@@ -36,15 +36,22 @@ row() {
     local result status
     result=$(outcome "$build/$1.out")
     status=$(cat "$wine_out/$1.status" 2>/dev/null || echo none)
-    [ "$status" = 124 ] && result="cut off ($result)"
-    din_rows+=("$(printf '| %-4s | %-9s | %-26s | %7s | %7s | %8s |' "$2" "$3" "$result" \
-        "$(din_time "$1")" "$(wire "$1" to-device 1)" "$(cat "$wine_out/$1.overruns" 2>/dev/null)")")
+    if [ "$status" = 124 ]; then
+        [ "$result" = none ] && result="cut off" || result="cut off after $result"
+    fi
+    din_rows+=("$(printf '| %-4s | %-9s | %-25s | %7s | %7s | %7s | %8s |' "$2" "$3" "$result" \
+        "$(din_time "$1")" "$(wire "$1" to-device 1)" "$(on_wire "$1")" \
+        "$(cat "$wine_out/$1.overruns" 2>/dev/null)")")
+}
+# on_wire NAME: the wire's time from the first byte to the device to the last.
+on_wire() {
+    awk -v a="$(wire "$1" to-device 2)" -v b="$(wire "$1" to-device 3)" \
+        'BEGIN { printf "%.2f", b - a }'
 }
 # show NAME: the case's transcript, wire and standard error.
 show() {
     echo "== $1 ($(din_time "$1") s in the guest; the cable carried $(wire "$1" to-device 1) bytes" \
-        "to the device in $(awk -v a="$(wire "$1" to-device 2)" -v b="$(wire "$1" to-device 3)" \
-            'BEGIN { printf "%.3f", b - a }') s and $(wire "$1" to-uart 1) back;" \
+        "to the device in $(on_wire "$1") s and $(wire "$1" to-uart 1) back;" \
         "$(cat "$wine_out/$1.overruns" 2>/dev/null) overrun(s) logged by the kernel)"
     visible <"$build/$1.out"
     echo "    device: $(tail -n 1 "$wine_out/$1.device" 2>/dev/null)"
@@ -148,8 +155,8 @@ text=${text%.}
     fail "$name: the cable was not pulled part way through the transfer"
 
 echo
-echo "== DIN-rate port: the cases (time in the guest, s; bytes the cable carried to the device;"
-echo "   the kernel's MIDI output buffer overruns)"
-echo "| kit  | path      | outcome                    | time, s | wire, B | overruns |"
-echo "|------|-----------|----------------------------|---------|---------|----------|"
+echo "== DIN-rate port: the cases (the run's time in the guest; the bytes the cable carried to the"
+echo "   device and its time from the first to the last; the kernel's MIDI output buffer overruns)"
+echo "| kit  | path      | outcome                   | time, s | wire, B | wire, s | overruns |"
+echo "|------|-----------|---------------------------|---------|---------|---------|----------|"
 printf '%s\n' "${din_rows[@]}"
