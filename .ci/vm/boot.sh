@@ -22,7 +22,11 @@ if [ -n "$din_kits" ]; then
         tries=0
         until [ -S "$cable_dir/$socket.sock" ]; do
             tries=$((tries + 1))
-            [ $tries -le 100 ] || { echo "vm: the DIN cable did not start" >&2; exit 1; }
+            if [ $tries -gt 100 ]; then
+                echo "vm: the DIN cable did not start: $(cat "$cable_dir/pacer.err")" >&2
+                kill "$pacer_pid" 2>/dev/null
+                exit 1
+            fi
             sleep 0.1
         done
     done

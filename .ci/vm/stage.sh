@@ -92,7 +92,9 @@ echo "-- DIN-rate MIDI port"
 version=${package#linux-image-}
 headers=/usr/src/linux-headers-$version
 if [ ! -d "$headers" ]; then
-    apt-get install -y -qq --no-install-recommends "linux-headers-$version" >/dev/null
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    $sudo apt-get install -y -qq --no-install-recommends "linux-headers-$version" >/dev/null
 fi
 rm -rf "$build/din-uart"
 cp -r .ci/vm/din-uart "$build/din-uart"
