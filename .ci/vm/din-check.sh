@@ -2,7 +2,9 @@
 # Sourced by check.sh: the cases on the DIN-rate port (guest-din.sh), against the host cable's own
 # log of what it carried (din-pacer.py). The Linux product's raw MIDI path must update every kit
 # as the emulated run does, no faster than the wire, and end by itself on a pulled cable; the
-# sequencer path and Wine's are documented. Ends with a table of every case.
+# sequencer path and Wine's are documented. Ends with a table of every case. The kernel reports
+# the overrun lines its rate limit held back only with its next such line, so a case's last few
+# can count in the next case that overruns.
 [ -n "$din_kits" ] || return 0
 din_rate=3125
 din_log="$cable_dir/pacer.log"
