@@ -6,7 +6,7 @@ BUILD ?= build
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build demo test test-sanitize fuzz soak bench test-windows test-vm package check-all format clean
+.PHONY: all deps build demo test test-sanitize fuzz soak bench test-windows test-vm package check-all format clean web serve-web test-web
 
 all: build
 
@@ -55,6 +55,27 @@ test-vm:
 # checks them.
 package:
 	tools/make-packages.sh
+
+# The browser edition: the page's static files in out/web (Emscripten, build-web/). Debian's emcc
+# runs its JavaScript tools with node and finds their modules (acorn) only through NODE_PATH.
+WEB_PORT ?= 8080
+export NODE_PATH ?= /usr/share/nodejs
+# Debian's npm comes apart from its nodejs; a Node.js that brings its own npm conflicts with it.
+web:
+	tools/install-deps.sh web
+	command -v npm >/dev/null || tools/install-deps.sh web-npm
+	cd web && npm ci --no-audit --no-fund --loglevel=error
+	test -f build-web/CMakeCache.txt || emcmake cmake --preset web
+	cmake --build build-web -j $(JOBS)
+
+serve-web: web
+	@echo "The page: http://localhost:$(WEB_PORT)/  (the demo: http://localhost:$(WEB_PORT)/?demo); Ctrl-C ends it"
+	python3 -m http.server $(WEB_PORT) --bind 127.0.0.1 --directory out/web
+
+# The page in headless Chromium against the native simulator: transcripts and wire logs, and the
+# screenshots in build-web/screenshots.
+test-web: build web
+	node tests/web/browser_test.js
 
 check-all: test test-sanitize fuzz soak test-windows test-vm
 

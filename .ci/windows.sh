@@ -301,6 +301,9 @@ min_seconds=29.6 sim_case_beside "no device on the ports" "$(say not-responding)
 # Linux build runs on the real clock here: nothing else proves its floors.
 min_seconds=12.5 linux_real_clock=yes sim_case_beside "a record's verdict lost once" \
   "$(say success)" 2000 --reply 3=none
+# A MIDI cable behind a driver that returns at once: each of the 93 messages costs a 100 ms step.
+min_seconds=9.3 sim_case_beside "a MIDI cable, the message left playing" "$(say success)" 2000 \
+  --link-rate 3125 --driver async
 sim_case "successful update" "$(say success)" 40960
 # Probe A's 1.5625 s; probe A unanswered, the updater listens until probe B is 6.25 s old.
 min_seconds=7.8 sim_case "device answers probe B only" "$(say success)" 2000 \
@@ -318,6 +321,10 @@ sim_case "output unplugged" "$(say midi-out-missing)" 2000 --unplug-after 12
 sim_case "only Microsoft inputs" "$(say midi-in-missing)" 2000 \
   --in-ports "Microsoft MIDI In,MICROSOFT other"
 sim_case "each message plays for 150 ms" "$(say success)" 30 --busy-ms 150
+# A MIDI cable: the 2000 bytes' 4,193 bytes on the wire take 1.34 s at 3,125 bytes a second, and
+# a driver that blocks adds only the 92 pauses of 1 ms.
+min_seconds=1.4 sim_case "a MIDI cable, midiOutLongMsg blocking" "$(say success)" 2000 \
+  --link-rate 3125 --driver sync
 echo "updates under Wine took $(since "$started")"
 
 # The protocol tests that run the simulator as a program, with the Windows build under Wine (the

@@ -5,6 +5,8 @@
 // chunk, counted from the messages on the wire in the same run; the wall time is set against it.
 // As processes: talveron-update-sim (the product's code and the emulator) for its CPU time and
 // peak memory, and talveron-update with no MIDI device for the product's own peak memory.
+// Over a link with a speed: the same update in process on virtual time, as the simulator runs it
+// with --link-rate and --driver, for what the update costs on a MIDI cable.
 // Sleep is the platform's own, counted on the way.
 // Usage: bench_full_update KIT_FOLDER [benchmark options]   (the folder holds one Brevanto kit)
 #include <benchmark/benchmark.h>
@@ -28,6 +30,7 @@
 #include "driver/run_update.h"
 #include "emu/emulated_setup.h"
 #include "image/decode_kit_text.h"
+#include "midi/midi_out.h"
 #include "midi/midi_port.h"
 #include "platform/win_base.h"
 #include "tests/support/transcript.h"
@@ -38,6 +41,7 @@ namespace {
 
 std::atomic<uint64_t> sleepCalls{0};
 std::atomic<uint64_t> sleepMs{0};
+std::atomic<uint64_t> stillPlayingSteps{0};
 
 std::string kitFolder;
 std::string kitName;
@@ -65,6 +69,35 @@ bool isHexChunk(const emu::SentMessage& message) {
     return (first >= '0' && first <= '9') || (first >= 'A' && first <= 'F');
 }
 
+// Standard output goes to the file at path while it lives: the update's console text is read
+// back, not printed among the benchmark's.
+class StdoutToFile {
+  public:
+    explicit StdoutToFile(const std::string& path) {
+        std::fflush(stdout);
+        savedOut_ = dup(STDOUT_FILENO);
+        const int captureFd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(captureFd, STDOUT_FILENO);
+        close(captureFd);
+    }
+    ~StdoutToFile() {
+        std::fflush(stdout);
+        dup2(savedOut_, STDOUT_FILENO);
+        close(savedOut_);
+    }
+
+  private:
+    int savedOut_;
+};
+
+// The run printed its success and the device stored exactly the kit's image.
+bool wholeImageFlashed(const std::string& capture, const emu::BrevantoDevice& device) {
+    const auto& flashed = device.flashed();
+    return readFile(capture).find(kSuccess) != std::string::npos &&
+           flashed.size() == expectedImage.count &&
+           std::memcmp(flashed.data(), expectedImage.bytes, flashed.size()) == 0;
+}
+
 void BM_FullUpdateInProcess(benchmark::State& state) {
     const std::string capture = kitFolder + "/bench_full_update.out";
     for (auto _ : state) {
@@ -74,32 +107,23 @@ void BM_FullUpdateInProcess(benchmark::State& state) {
         sleepCalls = 0;
         sleepMs = 0;
 
-        std::fflush(stdout);
-        const int savedOut = dup(STDOUT_FILENO);
-        const int captureFd = open(capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(captureFd, STDOUT_FILENO);
-        close(captureFd);
-
         rusage processBefore, processAfter, mainBefore, mainAfter;
-        getrusage(RUSAGE_SELF, &processBefore);
-        getrusage(RUSAGE_THREAD, &mainBefore);
-        const auto start = std::chrono::steady_clock::now();
-        runUpdate();
-        const auto end = std::chrono::steady_clock::now();
-        getrusage(RUSAGE_THREAD, &mainAfter);
-        getrusage(RUSAGE_SELF, &processAfter);
-
-        std::fflush(stdout);
-        dup2(savedOut, STDOUT_FILENO);
-        close(savedOut);
-
-        const std::string out = readFile(capture);
-        const auto& flashed = device->flashed();
-        if (out.find(kSuccess) == std::string::npos || flashed.size() != expectedImage.count ||
-            std::memcmp(flashed.data(), expectedImage.bytes, flashed.size()) != 0) {
+        std::chrono::steady_clock::time_point start, end;
+        {
+            StdoutToFile quiet(capture);
+            getrusage(RUSAGE_SELF, &processBefore);
+            getrusage(RUSAGE_THREAD, &mainBefore);
+            start = std::chrono::steady_clock::now();
+            runUpdate();
+            end = std::chrono::steady_clock::now();
+            getrusage(RUSAGE_THREAD, &mainAfter);
+            getrusage(RUSAGE_SELF, &processAfter);
+        }
+        if (!wholeImageFlashed(capture, *device)) {
             state.SkipWithError("the update did not complete with the whole image flashed");
             return;
         }
+        const auto& flashed = device->flashed();
         uint64_t chunks = 0;
         uint64_t probes = 0;
         for (const auto& message : emu::sentMessages()) (isHexChunk(message) ? chunks : probes)++;
@@ -119,6 +143,60 @@ void BM_FullUpdateInProcess(benchmark::State& state) {
             (cpuSeconds(processAfter) - cpuSeconds(processBefore)) / wall;
         state.counters["main_thread_cpu_share"] =
             (cpuSeconds(mainAfter) - cpuSeconds(mainBefore)) / wall;
+    }
+}
+
+// A full update over a link of state.range(0) bytes a second, midiOutLongMsg blocking when
+// state.range(1) is 1, on virtual time: the time it reports is the run's on the virtual clock,
+// from the banner to the key-press prompt.
+void BM_FullUpdateOverLink(benchmark::State& state) {
+    const std::string capture = kitFolder + "/bench_full_update_link.out";
+    for (auto _ : state) {
+        emu::SimOptions options;
+        options.linkRate = state.range(0);
+        options.driverSync = state.range(1) == 1;
+        if (!emu::useVirtualTime(true)) {
+            state.SkipWithError("no virtual time on this platform");
+            return;
+        }
+        const auto device = emu::setUpEmulation(options);
+        midiPort.replyCount.store(0);
+        sleepCalls = 0;
+        sleepMs = 0;
+        stillPlayingSteps = 0;
+
+        LARGE_INTEGER start, end, frequency;
+        QueryPerformanceFrequency(&frequency);
+        {
+            StdoutToFile quiet(capture);
+            QueryPerformanceCounter(&start);
+            runUpdate();
+            QueryPerformanceCounter(&end);
+        }
+        emu::useVirtualTime(false);
+        if (!wholeImageFlashed(capture, *device)) {
+            state.SkipWithError("the update did not complete with the whole image flashed");
+            return;
+        }
+        uint64_t chunks = 0;
+        uint64_t probes = 0;
+        uint64_t wireBytes = 0;
+        for (const auto& message : emu::sentMessages()) {
+            (isHexChunk(message) ? chunks : probes)++;
+            wireBytes += message.bytes.size();
+        }
+        const double virtualSeconds = static_cast<double>(end.QuadPart - start.QuadPart) /
+                                      static_cast<double>(frequency.QuadPart);
+        state.SetIterationTime(virtualSeconds);
+        state.counters["link_bytes_per_s"] = static_cast<double>(options.linkRate);
+        state.counters["driver_sync"] = options.driverSync ? 1 : 0;
+        state.counters["virtual_ms"] = virtualSeconds * 1000.0;
+        state.counters["hex_chunks"] = static_cast<double>(chunks);
+        state.counters["probes"] = static_cast<double>(probes);
+        state.counters["wire_bytes"] = static_cast<double>(wireBytes);
+        state.counters["sleep_calls"] = static_cast<double>(sleepCalls.load());
+        state.counters["sleep_ms"] = static_cast<double>(sleepMs.load());
+        state.counters["still_playing_steps"] = static_cast<double>(stillPlayingSteps.load());
     }
 }
 
@@ -240,6 +318,15 @@ BENCHMARK(BM_ProductNoDeviceProcess)
     ->Repetitions(3)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
+// A fast link, and a MIDI cable (31,250 baud: 3,125 bytes a second) behind a driver that blocks
+// and behind one that leaves the message playing. On virtual time one run of each is exact.
+BENCHMARK(BM_FullUpdateOverLink)
+    ->Args({0, 0})
+    ->Args({3125, 1})
+    ->Args({3125, 0})
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 bool findKit(const char* folder) {
     kitFolder = folder;
@@ -263,6 +350,7 @@ void __real__Z5Sleepj(DWORD dwMilliseconds);
 void __wrap__Z5Sleepj(DWORD dwMilliseconds) {
     ++sleepCalls;
     sleepMs += dwMilliseconds;
+    if (dwMilliseconds == kStillPlayingStepMs) ++stillPlayingSteps;
     __real__Z5Sleepj(dwMilliseconds);
 }
 }

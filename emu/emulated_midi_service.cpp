@@ -35,6 +35,7 @@ struct Playing {
     Clock::time_point end;
     Bytes bytes;
     winmm_face::SendDone done;  // empty when the send was done at once
+    uint64_t send;              // its place in the order of sending
 };
 
 struct OutDevice {
@@ -43,7 +44,19 @@ struct OutDevice {
     long accepted = 0;
     Peer peer;
     std::deque<Playing> playing;  // in the order sent, so also in the order they end
+    uint64_t sends = 0;
+    uint64_t finished = 0;  // sends from the first on that have played out or were cut off
 };
+
+// How long count bytes take on a link of that speed, rounded up to the nanosecond: a message of
+// 48 bytes at MIDI's 3,125 bytes a second takes 15.36 ms. No speed: no time.
+Clock::duration linkTime(size_t count, long bytesPerSecond) {
+    if (bytesPerSecond <= 0) return Clock::duration::zero();
+    const int64_t perSecond = bytesPerSecond;
+    const int64_t nanoseconds =
+        (static_cast<int64_t>(count) * 1000000000 + perSecond - 1) / perSecond;
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(nanoseconds));
+}
 
 // Queued by (due time, order of sending).
 struct InputEvent {
@@ -111,6 +124,14 @@ class Service : public winmm_face::PortSystem, public winmm_face::CallObserver {
     }
     // Nothing has come due that the worker has still to hand on or deliver.
     bool settled() const { return waiting_ && !delivering_ && nextDue() > now(); }
+
+    // Moves the virtual clock on to target, handing on and delivering everything that comes due
+    // on the way at its own time, before the clock passes it.
+    void advanceVirtualClock(std::unique_lock<std::mutex>& lock, Clock::time_point target);
+    // A blocking driver's send: returns once the message due to end at end has played out, or
+    // the ports were laid out afresh; on virtual time the clock moves on meanwhile.
+    void waitUntilPlayedOut(std::unique_lock<std::mutex>& lock, uint64_t epoch, unsigned device,
+                            uint64_t send, Clock::time_point end);
 
     // Lets input under way on the worker reach the program before the caller changes the ports,
     // as the real service does not hand a buffer back twice.
@@ -186,12 +207,23 @@ class OutLink : public winmm_face::OutputPortLink {
         ++d.accepted;
         Bytes message(bytes, bytes + count);
         s.sent_.push_back(SentMessage{device_, message});
-        const bool atOnce = d.config.playTime.count() == 0;
-        d.playing.push_back(Playing{s.now() + d.config.playTime, std::move(message),
-                                    atOnce ? winmm_face::SendDone() : std::move(done)});
+        const auto playTime = d.config.playTime + linkTime(count, d.config.bytesPerSecond);
+        const bool atOnce = playTime == Clock::duration::zero();
+        // On a link with a speed the message waits for the cable behind the one still on it.
+        auto start = s.now();
+        if (d.config.bytesPerSecond > 0 && !d.playing.empty()) {
+            start = std::max(start, d.playing.back().end);
+        }
+        const uint64_t send = d.sends++;
+        d.playing.push_back(Playing{start + playTime, std::move(message),
+                                    atOnce ? winmm_face::SendDone() : std::move(done), send});
         s.wake_.notify_all();
-        lock.unlock();
-        if (atOnce) done();
+        if (atOnce) {
+            lock.unlock();
+            done();
+        } else if (d.config.blocking) {
+            s.waitUntilPlayedOut(lock, epoch_, device_, send, start + playTime);
+        }
         return MMSYSERR_NOERROR;
     }
 
@@ -199,7 +231,11 @@ class OutLink : public winmm_face::OutputPortLink {
     void cutOff() override {
         Service& s = service();
         std::lock_guard<std::mutex> lock(s.mutex_);
-        if (s.epoch_ == epoch_) s.out_[device_].playing.clear();
+        if (s.epoch_ != epoch_) return;
+        OutDevice& d = s.out_[device_];
+        d.playing.clear();
+        d.finished = d.sends;
+        s.idle_.notify_all();
     }
 
   private:
@@ -253,7 +289,8 @@ void Service::deliver(std::unique_lock<std::mutex>& lock, const InputEvent& even
 
 bool Service::handOnePlayedMessage(std::unique_lock<std::mutex>& lock, Clock::time_point now,
                                    Clock::time_point& next) {
-    for (OutDevice& d : out_) {
+    for (size_t device = 0; device < out_.size(); ++device) {
+        OutDevice& d = out_[device];
         if (d.playing.empty()) continue;
         if (d.playing.front().end > now) {
             next = std::min(next, d.playing.front().end);
@@ -262,13 +299,44 @@ bool Service::handOnePlayedMessage(std::unique_lock<std::mutex>& lock, Clock::ti
         Playing played = std::move(d.playing.front());
         d.playing.pop_front();
         const Peer peer = d.peer;
+        const uint64_t epoch = epoch_;
         lock.unlock();
         if (peer) peer(played.bytes);
         if (played.done) played.done();
         lock.lock();
+        if (epoch_ == epoch) {
+            out_[device].finished = std::max(out_[device].finished, played.send + 1);
+        }
+        idle_.notify_all();
         return true;
     }
     return false;
+}
+
+void Service::advanceVirtualClock(std::unique_lock<std::mutex>& lock, Clock::time_point target) {
+    for (;;) {
+        if (!settled()) {
+            wake_.notify_all();
+            // Only a callback that never returns keeps it from settling: then time moves on.
+            if (!idle_.wait_for(lock, kSettleLimit, [this] { return settled(); })) break;
+        }
+        const auto next = nextDue();
+        if (next > target) break;
+        virtualNow_ = std::max(virtualNow_, next);
+    }
+    virtualNow_ = std::max(virtualNow_, target);
+}
+
+void Service::waitUntilPlayedOut(std::unique_lock<std::mutex>& lock, uint64_t epoch,
+                                 unsigned device, uint64_t send, Clock::time_point end) {
+    const auto finished = [&] { return epoch_ != epoch || out_[device].finished > send; };
+    if (virtual_) {
+        advanceVirtualClock(lock, end);
+    } else {
+        // Bounded like every wait here: a worker that never gets to it leaves the header
+        // playing, which the program meets as a message still playing.
+        idle_.wait_for(lock, end - Clock::now() + kSettleLimit, finished);
+    }
 }
 
 void Service::run() {
@@ -387,18 +455,7 @@ namespace {
 void virtualSleep(DWORD milliseconds) {
     Service& s = service();
     std::unique_lock<std::mutex> lock(s.mutex_);
-    const auto target = s.virtualNow_ + std::chrono::milliseconds(milliseconds);
-    for (;;) {
-        if (!s.settled()) {
-            s.wake_.notify_all();
-            // Only a callback that never returns keeps it from settling: then time moves on.
-            if (!s.idle_.wait_for(lock, kSettleLimit, [&s] { return s.settled(); })) break;
-        }
-        const auto next = s.nextDue();
-        if (next > target) break;
-        s.virtualNow_ = std::max(s.virtualNow_, next);
-    }
-    s.virtualNow_ = target;
+    s.advanceVirtualClock(lock, s.virtualNow_ + std::chrono::milliseconds(milliseconds));
 }
 
 int64_t virtualNowNanoseconds() {

@@ -2,9 +2,9 @@
 
 // The emulated MIDI ports: a port system under the winmm face (platform/winmm_face), which gives
 // the program the midiIn*/midiOut* functions of platform/midi_api.h. Input reaches the face on a
-// thread of the service, at its due time; output messages play for a settable time and are
-// recorded; a peer (an emulated device) can take every message an Out device plays and answer on
-// an In device.
+// thread of the service, at its due time; output messages play for a settable time, or at the
+// link's speed one after another, and are recorded; a peer (an emulated device) can take every
+// message an Out device plays and answer on an In device.
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -28,6 +28,12 @@ struct OutDeviceConfig {
     MMRESULT openResult = MMSYSERR_NOERROR;
     std::chrono::milliseconds playTime{0};  // how long each message keeps playing (0: none)
     long acceptLimit = -1;                  // messages accepted before every send fails; -1: all
+    // The link's speed: each message also plays for its length at this many bytes a second, once
+    // the one before it has played out, as on a cable (0: no speed of its own).
+    long bytesPerSecond = 0;
+    // midiOutLongMsg returns only once the message has played out, as a driver that blocks does;
+    // otherwise it returns at once and the header stays in the port's hands until then.
+    bool blocking = false;
 };
 
 // What one Out device accepted, in the order of acceptance.

@@ -17,6 +17,8 @@ std::shared_ptr<BrevantoDevice> setUpEmulation(const SimOptions& options) {
     for (const auto& name : options.outPorts) {
         OutDeviceConfig config{name};
         config.playTime = std::chrono::milliseconds(options.busyMs);
+        config.bytesPerSecond = options.linkRate;
+        config.blocking = options.driverSync;
         out.push_back(config);
     }
     if (attached && outIt != options.outPorts.end()) {

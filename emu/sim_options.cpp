@@ -19,6 +19,10 @@ const char* const kSimUsage =
     "(repeatable)\n"
     "  --silent-from N       from record N on the device answers nothing\n"
     "  --busy-ms MS          every message keeps playing for MS milliseconds (default 0)\n"
+    "  --link-rate BYTES     every message plays out at BYTES a second, one after another "
+    "(3125: a MIDI cable)\n"
+    "  --driver sync|async   midiOutLongMsg returns once the message has played out (sync) or "
+    "at once (async, the default)\n"
     "  --unplug-after N      the device's Out port fails every message after the first N\n"
     "  --delay-ms MS         the device answers MS milliseconds late (default 0)\n"
     "  --late N=MS[/K]       record N answered MS milliseconds after it is complete on its "
@@ -31,6 +35,8 @@ const char* const kSimUsage =
 namespace {
 
 constexpr long kMaxMilliseconds = 600000;
+// Ten megabytes a second: far past any MIDI link, and a message still takes a nanosecond or more.
+constexpr long kMaxLinkRate = 10000000;
 
 bool parseNumber(const std::string& text, long min, long max, long& value) {
     if (text.empty()) return false;
@@ -140,6 +146,12 @@ bool applyOption(const std::string& name, const std::string& value, SimOptions& 
     } else if (name == "--busy-ms") {
         if (!parseNumber(value, 0, kMaxMilliseconds, number)) return false;
         o.busyMs = static_cast<int>(number);
+    } else if (name == "--link-rate") {
+        if (!parseNumber(value, 1, kMaxLinkRate, number)) return false;
+        o.linkRate = number;
+    } else if (name == "--driver") {
+        if (value != "sync" && value != "async") return false;
+        o.driverSync = value == "sync";
     } else if (name == "--unplug-after") {
         if (!parseNumber(value, 0, 1000000000, number)) return false;
         o.unplugAfter = number;

@@ -15,7 +15,9 @@ struct SimOptions {
     std::string devicePort = "Brevanto MIDI";  // "none": no device attached
     DeviceScript script;
     int busyMs = 0;
-    long unplugAfter = -1;  // -1: never
+    long linkRate = 0;        // bytes a second on every Out device's link; 0: no speed of its own
+    bool driverSync = false;  // midiOutLongMsg returns once the message has played out
+    long unplugAfter = -1;    // -1: never
     int delayMs = 0;
     std::string wireLog;  // empty: none
     std::string flashed;  // empty: none

@@ -345,6 +345,17 @@ def device_options(rng, sizes):
     return opts, keeps_latest_answer_time(opts)
 
 
+def link_options(rng):
+    """Now and then an Out link with a speed of its own (a MIDI cable carries 3,125 bytes a
+    second), behind a driver that blocks until a message has played out or one that leaves it
+    playing; at a few bytes a second a chunk outlasts the updater's 5 s of still-playing steps.
+    The latest answer time still counts from a message's last byte."""
+    if rng.random() >= 0.15:
+        return []
+    rate = rng.choice([3125, 3125, 3125, 31250, 1000, 100, rng.randint(1, 20)])
+    return ["--link-rate", str(rate), "--driver", rng.choice(["sync", "async"])]
+
+
 def keeps_latest_answer_time(opts):
     """As the simulator reads its options: the last --delay-ms, the last --late of a record."""
     delay = 0
@@ -407,6 +418,8 @@ def plan(build, seed, index, workdir):
     image = decode_kit_text(text)
     sizes = record_sizes(image)
     opts, keeps = device_options(rng, sizes or [4])
+    # Drawn apart, so that a seed's kits and devices stay those it gave before links had speeds.
+    opts += link_options(random.Random("%s:%d:link" % (seed, index)))
     return text, shape, image, sizes, opts, keeps
 
 

@@ -13,6 +13,8 @@ namespace {
 
 // One descriptor for a hardware port; room for more costs nothing.
 constexpr int kMaxDescriptors = 4;
+// A byte lasts 320 us on a MIDI cable.
+constexpr uint64_t kLastByteStepMicroseconds = 100;
 
 uint64_t monotonicMicroseconds() {
     timespec now{};
@@ -56,9 +58,18 @@ class RawMidiOutputLink : public winmm_face::OutputPortLink {
         return static_cast<long>(bufferBytes_ - snd_rawmidi_status_get_avail(status));
     }
 
-    // The port wakes a writer only when its buffer is free but for one byte at most (set at
-    // opening), which is when the message has left or nearly.
+    // The port wakes a writer once its buffer is free but for one byte at most (set at opening;
+    // alsa-lib allows no more); that byte is waited for in short steps.
     void waitForEmpty(uint64_t timeoutMicroseconds) {
+        const long left = waiting();
+        if (left <= 1) {
+            const uint64_t step = timeoutMicroseconds < kLastByteStepMicroseconds
+                                      ? timeoutMicroseconds
+                                      : kLastByteStepMicroseconds;
+            const timespec pause{0, static_cast<long>(step * 1000)};
+            nanosleep(&pause, nullptr);
+            return;
+        }
         pollfd descriptors[kMaxDescriptors];
         const int count = snd_rawmidi_poll_descriptors(out_, descriptors, kMaxDescriptors);
         const int timeoutMs = static_cast<int>((timeoutMicroseconds + 999) / 1000);

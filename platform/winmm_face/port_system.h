@@ -43,8 +43,9 @@ class OutputPortLink {
   public:
     virtual ~OutputPortLink() = default;
     // Takes one message whole, or refuses it with winmm's reason. A port that writes the message
-    // out before returning calls done before returning; one that drains it later (raw MIDI, a
-    // browser) calls done then. A refused message never calls done.
+    // out before returning calls done before returning (also a browser, which never says when a
+    // message has left); one that drains it later (raw MIDI) calls done then. A refused message
+    // never calls done.
     virtual MMRESULT send(const uint8_t* bytes, size_t count, SendDone done) = 0;
     // Drops every message still playing; their done is never called.
     virtual void cutOff() {}

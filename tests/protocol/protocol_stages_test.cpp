@@ -52,9 +52,10 @@ class ProtocolStagesTest : public ::testing::Test {
 
     // One In and one Out port, the device's, with a peer of the test's own in place of the
     // scripted device; the caller opens the ports.
-    static void startWithPeer(const Bytes& image, emu::Peer peer) {
+    static void startWithPeer(const Bytes& image, emu::Peer peer,
+                              emu::OutDeviceConfig out = emu::OutDeviceConfig{"Brevanto MIDI"}) {
         stage(image);
-        emu::reset({emu::InDeviceConfig{"Brevanto MIDI"}}, {emu::OutDeviceConfig{"Brevanto MIDI"}});
+        emu::reset({emu::InDeviceConfig{"Brevanto MIDI"}}, {std::move(out)});
         emu::attachPeer(0, std::move(peer));
         midiPort.replyCount.store(0);
     }
@@ -141,27 +142,57 @@ TEST_F(ProtocolStagesTest, SuccessfulRunFlashesExactlyTheImage) {
 
 TEST_F(ProtocolStagesTest, EveryHexChunkIsFollowedByAPause) {
     // A record of 70 bytes goes out as chunks of 23, 23, 23 and 1 bytes; the device takes each
-    // one as it plays out. Sending is paced: at least 1 ms of the clock between two chunks.
+    // one as it plays out, its last byte on the link. Sending is paced: at least 1 ms of the clock
+    // between two chunks, and on a link with a speed each message's own time on it as well.
+    struct Link {
+        const char* name;
+        long bytesPerSecond;
+        bool blocking;
+    };
+    const std::vector<Link> links = {{"fast", 0, false},
+                                     {"100 bytes a second, midiOutLongMsg blocking", 100, true},
+                                     {"100 bytes a second, the header left playing", 100, false}};
     const Bytes record = makeRecord(countingPayload(66));
-    auto device = std::make_shared<emu::BrevantoDevice>();
-    auto heardAt = std::make_shared<std::vector<LONGLONG>>();
-    startWithPeer(record, [device, heardAt](const emu::Bytes& message) {
-        LARGE_INTEGER now;
-        QueryPerformanceCounter(&now);
-        heardAt->push_back(now.QuadPart);
-        if (auto reply = device->receive(message)) emu::sendInput(0, *reply);
-    });
-    StdoutCapture quiet;
-    ASSERT_EQ(openMidiPorts(), StageResult::kContinue);
-    ASSERT_EQ(handshake(kIdentityCode), StageResult::kContinue);
-    ASSERT_EQ(transferImage(stagedImage), StageResult::kStop);
-    ASSERT_EQ(heardAt->size(), 5u);  // the probe and four chunks
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
-    for (size_t i = 2; i < heardAt->size(); ++i) {
-        EXPECT_GE((*heardAt)[i] - (*heardAt)[i - 1], frequency.QuadPart / 1000) << i;
+    for (const Link& link : links) {
+        auto device = std::make_shared<emu::BrevantoDevice>();
+        auto heardAt = std::make_shared<std::vector<LONGLONG>>();
+        emu::OutDeviceConfig out{"Brevanto MIDI"};
+        out.bytesPerSecond = link.bytesPerSecond;
+        out.blocking = link.blocking;
+        startWithPeer(
+            record,
+            [device, heardAt](const emu::Bytes& message) {
+                LARGE_INTEGER now;
+                QueryPerformanceCounter(&now);
+                heardAt->push_back(now.QuadPart);
+                if (auto reply = device->receive(message)) emu::sendInput(0, *reply);
+            },
+            out);
+        StdoutCapture quiet;
+        ASSERT_EQ(openMidiPorts(), StageResult::kContinue) << link.name;
+        LARGE_INTEGER start;
+        QueryPerformanceCounter(&start);
+        ASSERT_EQ(handshake(kIdentityCode), StageResult::kContinue) << link.name;
+        ASSERT_EQ(transferImage(stagedImage), StageResult::kStop) << link.name;
+        const auto sent = emu::sentMessages();
+        ASSERT_EQ(heardAt->size(), 5u) << link.name;  // the probe and four chunks
+        ASSERT_EQ(sent.size(), 5u) << link.name;
+        const auto onTheLink = [&](size_t i) {
+            return link.bytesPerSecond == 0
+                       ? 0
+                       : LONGLONG(sent[i].bytes.size()) * frequency.QuadPart / link.bytesPerSecond;
+        };
+        EXPECT_GE((*heardAt)[0] - start.QuadPart, onTheLink(0)) << link.name;
+        for (size_t i = 2; i < heardAt->size(); ++i) {
+            EXPECT_GE((*heardAt)[i] - (*heardAt)[i - 1], frequency.QuadPart / 1000 + onTheLink(i))
+                << link.name << " " << i;
+        }
+        EXPECT_EQ(hexOf(device->flashed()), hexOf(record)) << link.name;
+        closeMidiIn();
+        closeMidiOut();
     }
-    EXPECT_EQ(hexOf(device->flashed()), hexOf(record));
 }
 
 TEST_F(ProtocolStagesTest, DeviceAnsweringTwiceIsStoppedBeforeTheNextRecord) {

@@ -26,6 +26,11 @@ TEST(SimOptions, BadOptionsExitTwoBeforeTheRun) {
         {"--late", "0=100"},
         {"--late", "1=100/0"},
         {"--late", "1=-5"},
+        {"--link-rate", "0"},
+        {"--link-rate", "-3125"},
+        {"--link-rate", "fast"},
+        {"--link-rate", "10000001"},
+        {"--driver", "blocking"},
         {"--virtual-time", "maybe"},
         {"--frobnicate", "1"},
         {"--device-port", ""},
@@ -43,9 +48,14 @@ TEST(SimOptions, GoodSpellingsAreAccepted) {
     using namespace transcript;
     const std::string success = kHead + progress('-', 0) + kDone + kPrompt;
     const std::vector<std::vector<std::string>> cases = {
-        {"--identity", "51"},  {"--identity=0X33"},
-        {"--reply", "1=26"},   {"--delay-ms", "20"},
-        {"--late", "2=300/2"}, {"--device-port", "Brevanto MIDI", "--probes", "AB"},
+        {"--identity", "51"},
+        {"--identity=0X33"},
+        {"--reply", "1=26"},
+        {"--delay-ms", "20"},
+        {"--late", "2=300/2"},
+        {"--device-port", "Brevanto MIDI", "--probes", "AB"},
+        {"--link-rate", "3125", "--driver", "sync"},
+        {"--link-rate=10000000", "--driver=async"},
     };
     for (const auto& args : cases) {
         const SimRun run = runSim(makeRecord({1}), args);

@@ -138,6 +138,19 @@ TEST(TransferRun, SuccessOnlyWhenEveryVerdictIsItsRecords) {
          kThreeRecords + kDone,
          7,
          {0, 1, 2}},
+        // Each record's one chunk of 22 bytes takes 220 ms on the link: were the verdict waited for
+        // from when the chunk was handed over, these answers would come 220 ms too late.
+        {"verdicts at the latest answer time after each last byte has played out on a slow link, "
+         "midiOutLongMsg blocking",
+         {"--link-rate", "100", "--driver", "sync", "--delay-ms", "6250"},
+         kThreeRecords + kDone,
+         7,
+         {0, 1, 2}},
+        {"the same with midiOutLongMsg returning at once and the header still playing",
+         {"--link-rate", "100", "--driver", "async", "--delay-ms", "6250"},
+         kThreeRecords + kDone,
+         7,
+         {0, 1, 2}},
         {"probe B's identity reply 1.6 s late is dropped before the first record",
          {"--delay-ms", "1600", "--busy-ms", "100"},
          kThreeRecords + kDone,
