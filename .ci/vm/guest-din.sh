@@ -49,13 +49,6 @@ settle() {
     sleep 0.2
 }
 
-command_for() {
-    case $1 in
-    linux) echo "$build/talveron-update" ;;
-    wine32) echo "/usr/lib/wine/wine $root/build-win32/talveron-update.exe" ;;
-    esac
-}
-
 # run NAME KIT PROGRAM SECONDS: one update of the kit, in a scratch copy of its directory, with
 # the device and the cable's count started afresh; ended after SECONDS at most. The kernel's
 # overrun lines of the run are counted.
@@ -125,15 +118,8 @@ else
     # the product falls back to the sequencer, as older versions always send.
     "$build/seq-hold" "DIN MIDI:0" >"$out/din-hold.log" 2>&1 &
     hold_pid=$!
-    tries=0
-    until grep -q holding "$out/din-hold.log" 2>/dev/null; do
-        tries=$((tries + 1))
-        if [ $tries -gt 100 ] || ! kill -0 $hold_pid 2>/dev/null; then
-            note "din: the sequencer client did not take hold of the port"
-            break
-        fi
-        sleep 0.1
-    done
+    await_word "$out/din-hold.log" holding $hold_pid ||
+        note "din: the sequencer client did not take hold of the port"
     for kit in $din_kits; do
         run "din-seq-$kit" "$kit" linux "$din_seq_seconds"
     done
