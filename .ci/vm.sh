@@ -5,9 +5,12 @@
 # in several cases. Each transcript is compared byte for byte with the expected one, and what the
 # device received with what the emulated run sends. Where a run ends without a device (no
 # sequencer, none attached, a user without access), standard error must say why in one line.
+# Last, a MIDI port at DIN speed (31,250 baud) with the device on its far end: the Linux product
+# must update every kit no faster than the cable carries it, and end on a pulled cable.
 # Usage: .ci/vm.sh   (environment: VM_BUILD=build dir, default build-vm; VM_TIMEOUT seconds;
 #   VM_ACCEL=kvm|tcg forces the accelerator, which is otherwise KVM only after a probe boots;
-#   VM_WINE_BITS, VM_USB_PROGRAMS and VM_CHROMIUM=0 leave phases out)
+#   VM_WINE_BITS, VM_USB_PROGRAMS and VM_DIN_KITS empty leave out the Wine, USB and DIN phases,
+#   VM_CHROMIUM=0 the browser edition's)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=lib.sh
@@ -15,9 +18,10 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 build="$root/${VM_BUILD:-build-vm}"
 # The whole guest took 841 s under TCG with a 32-bit Wine prefix to make, most of it Wine's starts
-# and the real waits of silent devices (a pulled cable alone costs 125 s a program): 1200 s ends
-# a guest that hangs and leaves room for a slow one.
-vm_timeout=${VM_TIMEOUT:-1200}
+# and the real waits of silent devices (a pulled cable alone costs 125 s a program), and the
+# DIN-rate port's cases take about 5 minutes more on the wire's time, and Chromium's about 3:
+# 1700 s ends a guest that hangs and leaves room for a slow one.
+vm_timeout=${VM_TIMEOUT:-1700}
 kit_name=Brevanto_vm.kit
 kit_bytes=4096  # 16 records: quick under emulation
 modules="soundcore snd snd-timer snd-hrtimer snd-seq-device snd-seq snd-seq-dummy"
@@ -48,7 +52,21 @@ usb_default=linux
 [[ " $wine_bits " != *" 32 "* ]] || usb_default="linux wine32"
 usb_programs=${VM_USB_PROGRAMS-$usb_default}
 usb_cases="success retry"
-# The browser edition in Chromium: its own Web MIDI over the sequencer.
+# Over the DIN-rate port (.ci/vm/din-uart, the host's cable .ci/vm/din-pacer.py): kits of 4 KB
+# in 256-byte records, two 4 KB records, one 16 KB record and one 65,531-byte record (the whole
+# image), about 2 minutes of wire for both paths. VM_DIN_KITS= leaves the phase out.
+din_modules="virtio_pci virtio_console snd-rawmidi snd-seq-midi"
+din_kits=${VM_DIN_KITS-256 4k 16k 64k}
+declare -A din_kit_options=([256]="" [4k]="--payload 4096" [16k]="--payload 16384"
+    [64k]="--payload 65531")
+declare -A din_kit_bytes=([256]=4096 [4k]=8200 [16k]=16388 [64k]=65535)
+# The sequencer path loses the end of every record over about 2 KB: each of its 20 attempts
+# waits up to 6.25 s for an answer. A case of it is cut off after this long; so is Wine's.
+din_seq_seconds=40
+din_wine_kit=4k
+din_pull_kit=16k
+# The browser edition in Chromium: its own Web MIDI over the sequencer. VM_CHROMIUM=0 leaves the
+# phase out.
 chromium_cases="success retry"
 [ "${VM_CHROMIUM:-1}" = 1 ] || chromium_cases=""
 
@@ -69,17 +87,15 @@ if [ -n "$chromium_cases" ]; then
         emcmake cmake --preset web -B "$build/web" -DTALVERON_WEB_OUT="$build/web-page" >/dev/null
     cmake --build "$build/web" -j 2 >/dev/null
 fi
-if [ -n "$wine_bits" ] || [[ " $usb_programs " == *" wine32 "* ]]; then
-    # The Windows products in the build directories .ci/windows.sh uses, with the same presets, so
-    # that in CI, which runs that check first, these builds find nothing to do.
-    for bits in 32 64; do
-        case $bits in 32) arch=i686 ;; 64) arch=x86_64 ;; esac
-        cmake --preset "win$bits" >/dev/null
-        cmake --build "$root/build-win$bits" --target talveron-update >/dev/null
-        "$arch-w64-mingw32-gcc" -O2 -Wall -Werror -o "$build/midi-open-close-$bits.exe" \
-            .ci/vm/midi-open-close.c -lwinmm
-    done
-fi
+# The Windows products in the build directories .ci/windows.sh uses, with the same presets, so
+# that in CI, which runs that check first, these builds find nothing to do.
+for bits in 32 64; do
+    case $bits in 32) arch=i686 ;; 64) arch=x86_64 ;; esac
+    cmake --preset "win$bits" >/dev/null
+    cmake --build "$root/build-win$bits" --target talveron-update >/dev/null
+    "$arch-w64-mingw32-gcc" -O2 -Wall -Werror -o "$build/midi-open-close-$bits.exe" \
+        .ci/vm/midi-open-close.c -lwinmm
+done
 
 # Each job in a file of its own, sourced in order: they share the settings above and what the jobs
 # before them set.

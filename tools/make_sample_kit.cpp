@@ -1,5 +1,6 @@
 // Writes a sample Brevanto kit file: a firmware-like image in valid records, as hex text.
-// Usage: make-sample-kit FILE [IMAGE_BYTES]   (exactly that many bytes, 4 to 65535)
+// Usage: make-sample-kit [--payload BYTES] FILE [IMAGE_BYTES]   (exactly that many bytes, 4 to
+// 65535, in records of BYTES payload bytes, 256 unless given)
 // The content is the same on every run, so transcripts and wire logs can be compared.
 #include <cstdint>
 #include <cstdio>
@@ -9,26 +10,30 @@
 namespace {
 
 constexpr unsigned kDefaultImageBytes = 40960;
-constexpr unsigned kPayloadBytes = 256;  // a flash page per record
-constexpr unsigned kRecordOverhead = 4;  // length field and checksum
+constexpr unsigned kDefaultPayloadBytes = 256;  // a flash page per record
+constexpr unsigned kRecordOverhead = 4;         // length field and checksum
 constexpr unsigned kBytesPerLine = 32;
 constexpr unsigned long kMaxImageBytes = 65535;
+// One record as large as the image's count allows; at least as large as a record's overhead, so
+// that the record shortened before the last stays a whole record.
+constexpr unsigned long kMinPayloadBytes = kRecordOverhead;
+constexpr unsigned long kMaxPayloadBytes = kMaxImageBytes - kRecordOverhead;
 
-const char* const kUsage = "usage: make-sample-kit FILE [IMAGE_BYTES]\n";
+const char* const kUsage = "usage: make-sample-kit [--payload BYTES] FILE [IMAGE_BYTES]\n";
 const char* const kHelp =
     "Writes a sample Brevanto kit: a firmware-like image in valid records, as hex text,\n"
-    "exactly IMAGE_BYTES bytes (decimal, 4 to 65535; default 40960).\n";
+    "exactly IMAGE_BYTES bytes (decimal, 4 to 65535; default 40960).\n"
+    "  --payload BYTES   payload bytes per record (decimal, 4 to 65531; default 256)\n";
 
 // Exactly imageBytes bytes: full pages, and where a page would leave less than a whole record
 // behind, a shorter one before the last.
-std::vector<uint8_t> makeImage(unsigned imageBytes) {
+std::vector<uint8_t> makeImage(unsigned imageBytes, unsigned payloadBytes) {
     std::vector<uint8_t> image;
     uint32_t state = 0x5EED1234u;
     while (image.size() < imageBytes) {
         const unsigned remaining = imageBytes - static_cast<unsigned>(image.size());
-        unsigned recordBytes = remaining < kPayloadBytes + kRecordOverhead
-                                   ? remaining
-                                   : kPayloadBytes + kRecordOverhead;
+        unsigned recordBytes =
+            remaining < payloadBytes + kRecordOverhead ? remaining : payloadBytes + kRecordOverhead;
         const unsigned left = remaining - recordBytes;
         if (left > 0 && left < kRecordOverhead) recordBytes = remaining - kRecordOverhead;
         const unsigned payload = recordBytes - kRecordOverhead;
@@ -50,15 +55,15 @@ std::vector<uint8_t> makeImage(unsigned imageBytes) {
 }
 
 // Decimal digits only: "10abc" and "0x10" are refused, "010" is ten.
-bool parseSize(const char* text, unsigned long& size) {
+bool parseSize(const char* text, unsigned long least, unsigned long most, unsigned long& size) {
     if (*text == '\0') return false;
     unsigned long value = 0;
     for (const char* c = text; *c != '\0'; ++c) {
         if (*c < '0' || *c > '9') return false;
         value = value * 10 + static_cast<unsigned long>(*c - '0');
-        if (value > kMaxImageBytes) return false;
+        if (value > most) return false;
     }
-    if (value < kRecordOverhead) return false;
+    if (value < least) return false;
     size = value;
     return true;
 }
@@ -76,25 +81,36 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
+    unsigned long payloadBytes = kDefaultPayloadBytes;
+    int first = 1;  // the first argument after the option
+    if (argc >= 2 && std::strcmp(argv[1], "--payload") == 0) {
+        if (argc < 3 || !parseSize(argv[2], kMinPayloadBytes, kMaxPayloadBytes, payloadBytes)) {
+            std::fprintf(stderr, "make-sample-kit: --payload needs a decimal number, 4 to 65531\n");
+            return 2;
+        }
+        first = 3;
+    }
     // An option is never taken for the file name, which would make a kit called "--size". A
     // size starting with '-' is refused as a size.
-    if (argc >= 2 && argv[1][0] == '-') {
-        std::fprintf(stderr, "make-sample-kit: unknown option: %s\n%s", argv[1], kUsage);
+    if (argc > first && argv[first][0] == '-') {
+        std::fprintf(stderr, "make-sample-kit: unknown option: %s\n%s", argv[first], kUsage);
         return 2;
     }
-    if (argc < 2 || argc > 3) {
+    if (argc - first < 1 || argc - first > 2) {
         std::fputs(kUsage, stderr);
         return 2;
     }
     unsigned long imageBytes = kDefaultImageBytes;
-    if (argc == 3 && !parseSize(argv[2], imageBytes)) {
+    if (argc - first == 2 &&
+        !parseSize(argv[first + 1], kRecordOverhead, kMaxImageBytes, imageBytes)) {
         std::fprintf(stderr, "make-sample-kit: IMAGE_BYTES must be a decimal number, 4 to 65535\n");
         return 2;
     }
-    const std::vector<uint8_t> image = makeImage(static_cast<unsigned>(imageBytes));
-    std::FILE* out = std::fopen(argv[1], "wb");
+    const std::vector<uint8_t> image =
+        makeImage(static_cast<unsigned>(imageBytes), static_cast<unsigned>(payloadBytes));
+    std::FILE* out = std::fopen(argv[first], "wb");
     if (out == nullptr) {
-        std::perror(argv[1]);
+        std::perror(argv[first]);
         return 1;
     }
     for (size_t i = 0; i < image.size(); ++i) {
@@ -103,7 +119,7 @@ int main(int argc, char** argv) {
             (i % kBytesPerLine == kBytesPerLine - 1 || i + 1 == image.size()) ? "\r\n" : "");
     }
     if (std::fclose(out) != 0) {
-        std::perror(argv[1]);
+        std::perror(argv[first]);
         return 1;
     }
     return 0;

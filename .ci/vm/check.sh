@@ -29,19 +29,23 @@ prompt=$linux_prompt
 spinner='--\\||//'
 # shellcheck disable=SC2059
 progress() { printf "$progress_format" "${spinner:$1:1}" "$2"; }
-# The sample kit's records: 256 payload bytes each, the last one what is left.
+# record_sizes [BYTES [PAYLOAD]]: a sample kit's records as make-sample-kit writes them, the kit's
+# 256 payload bytes each by default: full ones, and where one would leave less than a record
+# behind, a shorter one before the last.
 record_sizes() {
-    local left=$kit_bytes
-    while [ $((left)) -ge 5 ]; do
-        local payload=$((left - 4 < 256 ? left - 4 : 256))
-        echo $((payload + 4))
-        left=$((left - payload - 4))
+    local left=${1:-$kit_bytes} payload=${2:-256} size
+    while [ "$left" -gt 0 ]; do
+        size=$((left < payload + 4 ? left : payload + 4))
+        [ $((left - size)) -gt 0 ] && [ $((left - size)) -lt 4 ] && size=$((left - 4))
+        echo "$size"
+        left=$((left - size))
     done
 }
+# successful_transfer [BYTES [PAYLOAD]]: the progress lines and the success of such a kit.
 successful_transfer() {
-    local acknowledged=0 spin=0
-    for size in $(record_sizes); do
-        progress $spin $((acknowledged * 100 / kit_bytes))
+    local bytes=${1:-$kit_bytes} acknowledged=0 spin=0
+    for size in $(record_sizes "$@"); do
+        progress $spin $((acknowledged * 100 / bytes))
         spin=$(((spin + 1) % 8))
         acknowledged=$((acknowledged + size))
     done
@@ -328,6 +332,9 @@ if [ -n "$chromium_cases" ]; then
         fi
     done
 fi
+
+# shellcheck source=din-check.sh
+. .ci/vm/din-check.sh
 
 echo
 echo "booted in $(awk '$1 == "@@@" && $2 == "BOOTED" { print $3 }' "$console.txt") s," \

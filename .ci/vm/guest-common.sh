@@ -21,22 +21,36 @@ chroot_wine_env() {
     unset DISPLAY WAYLAND_DISPLAY
 }
 
+# await_word FILE WORD PID: waits until the program PID writes WORD into its log FILE (30 s at
+# most); false when it ends or takes longer.
+await_word() {
+    local tries=0
+    until grep -q "$2" "$1" 2>/dev/null; do
+        tries=$((tries + 1))
+        if [ $tries -gt 300 ] || ! kill -0 "$3" 2>/dev/null; then
+            return 1
+        fi
+        sleep 0.1
+    done
+}
+
 # start_device NAME [OPTION]...: brevanto-device with its logs named after the case, waited for
-# until it says it listens (30 s at most).
+# until it says it listens.
 start_device() {
-    local name=$1 tries=0
+    local name=$1
     shift
     "$device" --exit-after 300 --received-log "$out/$name.received" \
         --flashed "$out/$name.flashed" "$@" >"$out/$name.device" 2>&1 &
     device_pid=$!
-    until grep -q listening "$out/$name.device" 2>/dev/null; do
-        tries=$((tries + 1))
-        if [ $tries -gt 300 ] || ! kill -0 $device_pid 2>/dev/null; then
-            note "$name: the device did not start"
-            return
-        fi
-        sleep 0.1
-    done
+    await_word "$out/$name.device" listening $device_pid || note "$name: the device did not start"
+}
+
+# command_for PROGRAM: how the chrooted scripts start the Linux product or the 32-bit Windows one.
+command_for() {
+    case $1 in
+    linux) echo "$build/talveron-update" ;;
+    wine32) echo "/usr/lib/wine/wine $root/build-win32/talveron-update.exe" ;;
+    esac
 }
 
 stop_device() {

@@ -43,6 +43,15 @@ emit_device() {
     emit "$name.flashed" /tmp/$name.flashed
 }
 
+# load_modules ORDER_FILE: the modules listed there, in order, but for those loaded already.
+load_modules() {
+    local module
+    for module in $(cat /lib/modules/$1); do
+        grep -q "^$(echo $module | tr - _) " /proc/modules && continue
+        insmod /lib/modules/$module.ko || echo "@@@ NOTE insmod $module failed"
+    done
+}
+
 echo "@@@ BOOTED $(elapsed 0)"
 
 # Before the sequencer is loaded: no /dev/snd/seq, so no devices and not a word on stderr.
@@ -52,9 +61,7 @@ run_updater no-sequencer
 echo "@@@ STATUS device-no-sequencer $?"
 emit device-no-sequencer.err /tmp/device-no-sequencer.err
 
-for module in $(cat /lib/modules/order); do
-    insmod /lib/modules/$module.ko || echo "@@@ NOTE insmod $module failed"
-done
+load_modules order
 [ -c /dev/snd/seq ] || echo "@@@ NOTE /dev/snd/seq is missing"
 emit clients /proc/asound/seq/clients
 
@@ -76,13 +83,12 @@ done
 
 # The Windows products under Wine: Wine and every library come from the host's root, shared
 # read-only and made writable by an overlay on a tmpfs. The kernel's Midi Through port goes, or
-# Wine would list it first; a dummy card 0 keeps Wine's ALSA quiet. The USB cases run there too.
-if [ -f /kit/wine ] || [ -f /kit/usb ] || [ -f /kit/chromium ]; then
+# Wine would list it first; a dummy card 0 keeps Wine's ALSA quiet. Chromium's and the USB cases
+# run there too, and last those on the DIN-rate port, whose card no earlier case may see.
+if [ -f /kit/wine ] || [ -f /kit/chromium ] || [ -f /kit/usb ] || [ -f /kit/din ]; then
     wine_start=$(uptime_cs)
     rmmod snd-seq-dummy || echo "@@@ NOTE rmmod snd-seq-dummy failed"
-    for module in $(cat /lib/modules/order.wine); do
-        insmod /lib/modules/$module.ko || echo "@@@ NOTE insmod $module failed"
-    done
+    load_modules order.wine
     mkdir -p /host /overlay /newroot
     mount -t 9p -o trans=virtio,version=9p2000.L,ro,msize=512000 hostroot /host &&
         mount -t tmpfs -o size=2g overlay /overlay &&
@@ -118,11 +124,15 @@ if [ -f /kit/wine ] || [ -f /kit/usb ] || [ -f /kit/chromium ]; then
     fi
     if [ -f /kit/usb ] && [ -f /newroot/results/config ]; then
         usb_start=$(uptime_cs)
-        for module in $(cat /lib/modules/order.usb); do
-            insmod /lib/modules/$module.ko || echo "@@@ NOTE insmod $module failed"
-        done
+        load_modules order.usb
         chroot /newroot /bin/bash -c '. /results/config && exec "$root/.ci/vm/guest-usb.sh"'
         echo "@@@ TIME usb $(elapsed $usb_start)"
+    fi
+    if [ -f /kit/din ] && [ -f /newroot/results/config ]; then
+        din_start=$(uptime_cs)
+        load_modules order.din
+        chroot /newroot /bin/bash -c '. /results/config && exec "$root/.ci/vm/guest-din.sh"'
+        echo "@@@ TIME din $(elapsed $din_start)"
     fi
     umount /newroot/results
 fi

@@ -45,14 +45,6 @@ make_gadget() {
         ln -s "$gadget/functions/midi.usb0" "$gadget/configs/c.1/"
 }
 
-# command_for PROGRAM: how to start the Linux product or the 32-bit Windows one.
-command_for() {
-    case $1 in
-    linux) echo "$build/talveron-update" ;;
-    wine32) echo "/usr/lib/wine/wine $root/build-win32/talveron-update.exe" ;;
-    esac
-}
-
 # run NAME PROGRAM: one update in a scratch copy of the kit's directory, input at its end.
 run() {
     local name=$1 start status=0

@@ -58,29 +58,51 @@ done
 # libasound reads its configuration to find the sequencer.
 cp /usr/share/alsa/alsa.conf "$stage/usr/share/alsa/"
 # stage_module NAME ORDER_FILE: the module and, first, those it depends on (busybox insmod
-# resolves nothing), each once, in the order they must be loaded.
+# resolves nothing), each once in each order file, in the order they must be loaded; a module is
+# staged once for all of them, and the guest loads what is not loaded yet.
 stage_module() {
     local module=$1 order=$2 file plain dependency
-    [ -f "$stage/lib/modules/$module.ko" ] && return 0
-    file=$(find "$kernel_root"/lib/modules/*/kernel \( -name "$module.ko*" -o \
-        -name "${module//-/_}.ko*" \) | head -n 1)
-    [ -n "$file" ] || { echo "vm: module $module is not in $package" >&2; exit 1; }
-    plain=$(mktemp)
-    # busybox insmod takes plain modules only.
-    case "$file" in
-    *.xz) xz -dc "$file" ;;
-    *.zst) zstd -qdc "$file" ;;
-    *) cat "$file" ;;
-    esac >"$plain"
-    for dependency in $(strings -a "$plain" | sed -n 's/^depends=//p' | tr ',' ' '); do
+    grep -qx "$module" "$stage/lib/modules/$order" 2>/dev/null && return 0
+    if [ ! -f "$stage/lib/modules/$module.ko" ]; then
+        file=$(find "$kernel_root"/lib/modules/*/kernel \( -name "$module.ko*" -o \
+            -name "${module//-/_}.ko*" \) | head -n 1)
+        [ -n "$file" ] || { echo "vm: module $module is not in $package" >&2; exit 1; }
+        plain=$(mktemp)
+        # busybox insmod takes plain modules only.
+        case "$file" in
+        *.xz) xz -dc "$file" ;;
+        *.zst) zstd -qdc "$file" ;;
+        *) cat "$file" ;;
+        esac >"$plain"
+        mv "$plain" "$stage/lib/modules/$module.ko"
+    fi
+    for dependency in $(strings -a "$stage/lib/modules/$module.ko" | sed -n 's/^depends=//p' |
+        tr ',' ' '); do
         stage_module "$dependency" "$order"
     done
-    mv "$plain" "$stage/lib/modules/$module.ko"
     echo "$module" >>"$stage/lib/modules/$order"
 }
 for module in $modules; do stage_module "$module" order; done
 for module in $wine_modules; do stage_module "$module" order.wine; done
 for module in $usb_modules; do stage_module "$module" order.usb; done
+
+echo "-- DIN-rate MIDI port"
+# Our UART MIDI driver, built against the headers of the kernel the guest boots; it loads
+# unsigned. Headers of another version than the lists' metapackage installs come here.
+version=${package#linux-image-}
+headers=/usr/src/linux-headers-$version
+if [ ! -d "$headers" ]; then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    $sudo apt-get install -y -qq --no-install-recommends "linux-headers-$version" >/dev/null
+fi
+rm -rf "$build/din-uart"
+cp -r .ci/vm/din-uart "$build/din-uart"
+make -s -C "$headers" M="$build/din-uart" modules >"$build/din-uart/build.log" 2>&1 ||
+    { echo "vm: the DIN-rate MIDI driver did not build:" >&2; cat "$build/din-uart/build.log" >&2; exit 1; }
+cp "$build/din-uart/din_uart.ko" "$stage/lib/modules/din_uart.ko"
+for module in $din_modules din_uart; do stage_module "$module" order.din; done
+gcc -O2 -Wall -Wextra -Werror -o "$build/seq-hold" .ci/vm/seq-hold.c -lasound
 
 "$build/make-sample-kit" "$stage/kit/$kit_name" "$kit_bytes"
 echo "$cases" >"$stage/kit/cases"
@@ -105,5 +127,21 @@ printf 'chromium_cases=%q\n' "$chromium_cases" >>"$share/config"
 [ -z "$wine_bits" ] || touch "$stage/kit/wine"
 [ -z "$usb_programs" ] || touch "$stage/kit/usb"
 [ -z "$chromium_cases" ] || touch "$stage/kit/chromium"
+# The DIN-rate port's kits, one directory each, and their cases' settings.
+rm -rf "$share/din"
+[ -z "$din_kits" ] || for kit in $(printf '%s\n' $din_kits "$din_wine_kit" "$din_pull_kit" | sort -u); do
+    mkdir -p "$share/din/$kit"
+    # shellcheck disable=SC2086 # the kit's options are words
+    "$build/make-sample-kit" ${din_kit_options[$kit]} "$share/din/$kit/$kit_name" \
+        "${din_kit_bytes[$kit]}"
+done
+# The cable is pulled after about a third of what the pulled kit's update sends.
+din_pull_bytes=0
+[ -z "$din_kits" ] ||
+    din_pull_bytes=$(($(tr -d '\r\n' <"$share/din/$din_pull_kit/$kit_name" | wc -c) / 3))
+printf 'din_kits=%q\ndin_seq_seconds=%q\ndin_wine_kit=%q\ndin_pull_kit=%q\ndin_pull_bytes=%q\n' \
+    "$din_kits" "$din_seq_seconds" "$din_wine_kit" "$din_pull_kit" "$din_pull_bytes" \
+    >>"$share/config"
+[ -z "$din_kits" ] || touch "$stage/kit/din"
 (cd "$stage" && find . | cpio -o -H newc --quiet | gzip -1) >"$build/initramfs.cpio.gz"
 

@@ -105,9 +105,42 @@ TEST(ValidateImage, SampleKitsAreExactlyAsLongAsAsked) {
     }
 }
 
+// Records of the payload asked for, the last ones shorter where the image ends: the kits of the
+// DIN-rate link's cases (4 KB, 16 KB and one record filling the whole image) and small payloads
+// whose shortened record must still be a whole one.
+TEST(ValidateImage, SampleKitRecordsHoldThePayloadAsked) {
+    const struct {
+        std::string payload;
+        std::string size;
+        std::vector<unsigned> records;  // each record's length, overhead included
+    } cases[] = {
+        {"4096", "8200", {4100, 4100}}, {"16384", "16388", {16388}}, {"65531", "65535", {65535}},
+        {"4096", "4101", {4097, 4}},    {"4", "14", {8, 6}},         {"4", "11", {7, 4}},
+        {"256", "530", {260, 260, 10}},
+    };
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        const ProcessResult result = runProcess(
+            MAKE_SAMPLE_KIT_EXE, {"--payload", c.payload, "kit.hex", c.size}, dir.path());
+        ASSERT_EQ(result.exitStatus, 0) << c.payload << " " << c.size << ": " << result.err;
+        std::FILE* file = std::fopen((dir.path() / "kit.hex").c_str(), "rb");
+        ASSERT_NE(file, nullptr);
+        EXPECT_EQ(decodeKitFile(file, image), KitDecodeStatus::kEnded);
+        std::fclose(file);
+        EXPECT_TRUE(imageIsValid(image)) << c.payload << " " << c.size;
+        std::vector<unsigned> records;
+        for (unsigned at = 0; at + 1 < image.count;) {
+            const unsigned length = image.bytes[at] * 256u + image.bytes[at + 1];
+            records.push_back(length + 2);
+            at += length + 2;
+        }
+        EXPECT_EQ(records, c.records) << c.payload << " " << c.size;
+    }
+}
+
 // Its command line: an option is never taken for the kit's file name.
 TEST(ValidateImage, SampleKitToolTakesNoOptionForAFileName) {
-    const std::string usage = "usage: make-sample-kit FILE [IMAGE_BYTES]\n";
+    const std::string usage = "usage: make-sample-kit [--payload BYTES] FILE [IMAGE_BYTES]\n";
     const struct {
         std::vector<std::string> args;
         int exitStatus;
@@ -120,6 +153,11 @@ TEST(ValidateImage, SampleKitToolTakesNoOptionForAFileName) {
         {{"--size=5"}, 2, "", "make-sample-kit: unknown option: --size=5\n" + usage},
         {{"-x", "kit.hex"}, 2, "", "make-sample-kit: unknown option: -x\n" + usage},
         {{"kit.hex", "-5"}, 2, "", "make-sample-kit: IMAGE_BYTES must be"},
+        {{"--payload", "3", "kit.hex"}, 2, "", "make-sample-kit: --payload needs"},
+        {{"--payload", "65532", "kit.hex"}, 2, "", "make-sample-kit: --payload needs"},
+        {{"--payload"}, 2, "", "make-sample-kit: --payload needs"},
+        {{"--payload", "16", "--size=5"}, 2, "", "make-sample-kit: unknown option: --size=5\n"},
+        {{"--payload", "16"}, 2, "", usage},
         {{}, 2, "", usage},
     };
     for (const auto& c : cases) {
