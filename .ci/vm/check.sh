@@ -310,7 +310,8 @@ if [ -n "$chromium_cases" ]; then
     [ -s "$wine_out/chromium-notes" ] &&
         fail "the Chromium runs reported: $(cat "$wine_out/chromium-notes")"
     echo "== Chromium: udev ready in $(wine_time chromium-udev) s, Chromium started in" \
-        "$(wine_time chromium-start) s, closed in $(wine_time chromium-close) s (guest clock)"
+        "$(wine_time chromium-start) s, the page loaded in $(wine_time chromium-page) s, Chromium" \
+        "closed in $(wine_time chromium-close) s (guest clock)"
     for case in $chromium_cases; do
         name=chromium-$case
         emulated_run "$case" "$name" --probes B
