@@ -1,7 +1,8 @@
 #!/bin/bash
 # Runs in the guest, chrooted like guest-wine.sh: the browser edition in Chromium, whose own Web
-# MIDI reaches brevanto-device on sequencer ports through its ALSA backend. Chromium lists ports
-# only for sound cards udev has initialised, so udevd runs first and announces the cards. Results
+# MIDI reaches brevanto-device on sequencer ports through its ALSA backend. Chromium takes a
+# card's ports only once udev reports the card initialised, so udevd runs first and announces the
+# cards, as on a desktop (another program's ports, like the device's, need no card). Results
 # go to /results as files for .ci/vm.sh to compare; nothing here decides pass or fail.
 set -u
 # shellcheck source=/dev/null
