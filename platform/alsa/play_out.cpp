@@ -26,7 +26,7 @@ int playOut(const RawOutput& port, const uint8_t* bytes, size_t count) {
         if (written == count && waiting == 0) return 0;
         const uint64_t now = port.nowMicroseconds();
         if (now >= deadline) return -ETIMEDOUT;
-        port.waitForEmpty(deadline - now);
+        port.waitForEmpty(waiting, deadline - now);
     }
 }
 

@@ -25,8 +25,9 @@ struct RawOutput {
     std::function<long(const uint8_t* bytes, size_t count)> write;
     // How many bytes still wait in the port's buffer, or a negative error code.
     std::function<long()> waiting;
-    // Waits at most timeoutMicroseconds for the buffer to empty; may return sooner.
-    std::function<void(uint64_t timeoutMicroseconds)> waitForEmpty;
+    // Waits at most timeoutMicroseconds for the buffer, which still holds waiting bytes, to
+    // empty; may return sooner.
+    std::function<void(long waiting, uint64_t timeoutMicroseconds)> waitForEmpty;
     // A monotonic clock.
     std::function<uint64_t()> nowMicroseconds;
 };

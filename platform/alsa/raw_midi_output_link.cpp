@@ -31,7 +31,9 @@ class RawMidiOutputLink : public winmm_face::OutputPortLink {
             return static_cast<long>(snd_rawmidi_write(out_, bytes, count));
         };
         port_.waiting = [this] { return waiting(); };
-        port_.waitForEmpty = [this](uint64_t timeout) { waitForEmpty(timeout); };
+        port_.waitForEmpty = [this](long waiting, uint64_t timeout) {
+            waitForEmpty(waiting, timeout);
+        };
         port_.nowMicroseconds = monotonicMicroseconds;
     }
     ~RawMidiOutputLink() override { snd_rawmidi_close(out_); }
@@ -60,8 +62,7 @@ class RawMidiOutputLink : public winmm_face::OutputPortLink {
 
     // The port wakes a writer once its buffer is free but for one byte at most (set at opening;
     // alsa-lib allows no more); that byte is waited for in short steps.
-    void waitForEmpty(uint64_t timeoutMicroseconds) {
-        const long left = waiting();
+    void waitForEmpty(long left, uint64_t timeoutMicroseconds) {
         if (left <= 1) {
             const uint64_t step = timeoutMicroseconds < kLastByteStepMicroseconds
                                       ? timeoutMicroseconds

@@ -46,7 +46,7 @@ struct FakePort {
             if (now >= goneAtMicroseconds) return -ENODEV;
             return static_cast<long>(written.size() - left());
         };
-        port.waitForEmpty = [this](uint64_t timeout) {
+        port.waitForEmpty = [this](long, uint64_t timeout) {
             uint64_t emptyAt = now;
             if (written.size() > farEndTakes) {
                 emptyAt = kEndless;
