@@ -8,13 +8,15 @@
 namespace {
 
 // A probe left unanswered within its attempt may still be answered, up to its latest answer time;
-// taken during the transfer, that identity reply would pass for a record's verdict. So before the
-// first record the updater listens until every probe has had its answer or the last one sent is
-// past its latest answer time, and drops what came. The first attempt's window is already behind
-// it, so that much less is left to poll.
-void dropLateProbeReplies(uint32_t tallyBefore, uint32_t probesSent, ClockMark lastProbeSent) {
-    waitForReplies(tallyBefore, probesSent, kLatestAnswerPolls - kHandshakePollsPerAttempt,
-                   lastProbeSent, kLatestAnswerPolls);
+// taken during the transfer, that identity reply would pass for a record's verdict. Replies carry
+// no sequence number, and a link may repeat one or carry another program's, so no count of them
+// tells that every probe has had its answer: where any attempt went unanswered, the updater
+// listens until the last probe sent is past its latest answer time, and drops whatever came. The
+// last attempt's window is already behind it, so that much less is left to poll.
+void dropLateProbeReplies(uint32_t tallyBefore, ClockMark lastProbeSent) {
+    Listen listen =
+        startListen(lastProbeSent, kListenPolls - kHandshakePollsPerAttempt, kListenPolls);
+    listenForReplies(listen, tallyBefore, kEveryReply);
     discardReply();
 }
 
@@ -22,7 +24,7 @@ void dropLateProbeReplies(uint32_t tallyBefore, uint32_t probesSent, ClockMark l
 
 StageResult handshake(uint8_t identityCode) {
     const uint32_t tallyBefore = replyTallyNow().received;
-    uint32_t probesSent = 0;
+    uint16_t probesSent = 0;
     ClockMark lastProbeSent{0, false};
     uint16_t counter = kHandshakeCounterStart;
     for (;;) {
@@ -45,8 +47,8 @@ StageResult handshake(uint8_t identityCode) {
         }
         const uint8_t code = takeReplyCode();
         if (code == identityCode) {
-            if (repliesBetween(tallyBefore, replyTallyNow().received) < probesSent) {
-                dropLateProbeReplies(tallyBefore, probesSent, lastProbeSent);
+            if (probesSent > 1) {
+                dropLateProbeReplies(tallyBefore, lastProbeSent);
             }
             return StageResult::kContinue;
         }

@@ -19,39 +19,32 @@ LONGLONG floorCounts(uint16_t polls) {
            kMicrosecondsPerSecond;
 }
 
-// Where a wait stands: the polls it has still to make, and the floor it has still to reach.
-struct WaitBound {
-    uint16_t pollsLeft;
-    ClockMark since;
-    LONGLONG floor;
-};
-
-WaitBound boundOf(uint16_t polls, ClockMark since, uint16_t floorPolls) {
-    return WaitBound{polls, since, since.known ? floorCounts(floorPolls) : 0};
-}
-
 // A clock that cannot be read leaves the poll count as the only bound: never a wait without end.
-bool floorReached(const WaitBound& bound) {
-    if (!bound.since.known) {
+bool floorReached(const Listen& listen) {
+    if (!listen.since.known) {
         return true;
     }
     const ClockMark now = clockNow();
-    return !now.known || now.counts - bound.since.counts >= bound.floor;
+    return !now.known || now.counts - listen.since.counts >= listen.floor;
 }
 
 // One pause of the wait, if it has any left; false once it has run its course.
-bool pollAgain(WaitBound& bound) {
-    if (bound.pollsLeft == 0 && floorReached(bound)) {
+bool pollAgain(Listen& listen) {
+    if (listen.pollsLeft == 0 && floorReached(listen)) {
         return false;
     }
     Sleep(kPollPauseMs);
-    if (bound.pollsLeft > 0) {
-        --bound.pollsLeft;
+    if (listen.pollsLeft > 0) {
+        --listen.pollsLeft;
     }
     return true;
 }
 
 }  // namespace
+
+Listen startListen(ClockMark since, uint16_t polls, uint16_t floorPolls) {
+    return Listen{polls, since, since.known ? floorCounts(floorPolls) : 0};
+}
 
 ClockMark clockNow() {
     LARGE_INTEGER now;
@@ -62,19 +55,17 @@ ClockMark clockNow() {
 }
 
 int16_t waitForReplyCount(uint16_t polls) {
-    WaitBound bound = boundOf(polls, clockNow(), polls);
+    Listen listen = startListen(clockNow(), polls, polls);
     int16_t count = replyCountNow();
-    while (count == 0 && pollAgain(bound)) {
+    while (count == 0 && pollAgain(listen)) {
         count = replyCountNow();
     }
     return count;
 }
 
-uint32_t waitForReplies(uint32_t base, uint32_t wanted, uint16_t polls, ClockMark since,
-                        uint16_t floorPolls) {
-    WaitBound bound = boundOf(polls, since, floorPolls);
+uint32_t listenForReplies(Listen& listen, uint32_t base, uint32_t wanted) {
     uint32_t received = repliesBetween(base, replyTallyNow().received);
-    while (received < wanted && pollAgain(bound)) {
+    while (received < wanted && pollAgain(listen)) {
         received = repliesBetween(base, replyTallyNow().received);
     }
     return received;

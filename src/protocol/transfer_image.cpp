@@ -61,10 +61,10 @@ AttemptSend sendAttempt(const uint8_t* record, uint16_t size, const ReplyBook& b
     return AttemptSend::kSent;
 }
 
-// Listens for one latest answer time from now; returns how many replies came after the last one
-// accounted for.
-uint32_t listenOneLatestAnswerTime(const ReplyBook& book) {
-    return waitForReplies(book.accounted, 1, kLatestAnswerPolls, clockNow(), kLatestAnswerPolls);
+// A listen for the verdict on the attempt just sent: until its latest answer time, with the
+// updater's margin.
+Listen listenAfterAttempt() {
+    return startListen(clockNow(), kListenPolls, kListenPolls);
 }
 
 // A device that has stored a record twice is left in its update mode rather than given the rest
@@ -84,6 +84,8 @@ StageResult transferImage(const ImageBuffer& image) {
     // Replies carry no sequence number. A reply is taken only where it can belong to one send:
     // the attempt last sent, once it is all out and until its latest answer time has passed.
     ReplyBook book{replyTallyNow().received, false};
+    // The listen after the last message sent; nothing is owed an answer before the first.
+    Listen lastListen = startListen(clockNow(), 0, 0);
 
     while (position < image.count) {
         const uint16_t size = recordSize(image, position);
@@ -102,7 +104,8 @@ StageResult transferImage(const ImageBuffer& image) {
         }
         // A device may answer up to its latest answer time, so it is waited for that long: a
         // device that answers in time never sees a resend, and stores each record once.
-        if (listenOneLatestAnswerTime(book) == 0) {
+        lastListen = listenAfterAttempt();
+        if (listenForReplies(lastListen, book.accounted, 1) == 0) {
             book.anyUnanswered = true;
             if (++failedAttempts >= kMaxAttemptsPerRecord) {
                 printText(ConsoleText::kNotResponding);
@@ -140,13 +143,15 @@ StageResult transferImage(const ImageBuffer& image) {
         }
         printRejection(code);
     }
-    // An attempt that went unanswered was resent on the promise that its answer would never come.
-    // A device that answers after all has broken it, and may have stored a record twice: one more
-    // latest answer time shows it. Without such an attempt, any reply that has come since the
-    // last verdict is one too many.
-    if (book.anyUnanswered) {
-        listenOneLatestAnswerTime(book);
-    }
+    // The books are closed before the closing lines. A reply taken for the wrong send (another
+    // program's message on the port, or one answer heard twice) puts every later verdict one send
+    // behind, and the last record's own answer is then still owed: so the updater listens on
+    // until the last message sent is past its latest answer time, and any reply by then is one too
+    // many. An attempt that went unanswered was resent on the promise that its answer would never
+    // come; a device that answers after all has broken it, and may have stored a record twice: a
+    // whole latest answer time more from now shows that too.
+    Listen closing = book.anyUnanswered ? listenAfterAttempt() : lastListen;
+    listenForReplies(closing, book.accounted, 1);
     if (unpairedReplyCame(book)) {
         return stopOnUnpairedReply();
     }
