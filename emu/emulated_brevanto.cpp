@@ -64,8 +64,15 @@ std::optional<Bytes> BrevantoDevice::receive(const Bytes& message) {
 std::optional<Bytes> BrevantoDevice::answerRecord() {
     ++attempt_;
     const auto late = script_.late.find(recordNumber_);
-    if (late != script_.late.end() && attempt_ <= late->second.attempts) {
-        lateMs_ = late->second.delayMs;
+    if (late != script_.late.end()) {
+        int last = 0;
+        for (const auto& answer : late->second) {
+            last += answer.attempts;
+            if (attempt_ <= last) {
+                lateMs_ = answer.delayMs;
+                break;
+            }
+        }
     }
     Bytes record;
     record.swap(record_);

@@ -31,8 +31,9 @@ struct DeviceScript {
     // another over its attempts.
     std::map<int, std::vector<ScriptedReply>> replies;
     int silentFrom = 0;  // from this record on, no answer; 0 = never
-    // By record number: attempts answered later than the device's usual delay.
-    std::map<int, LateAnswer> late;
+    // By record number: attempts answered later than the device's usual delay; several for one
+    // record follow one another over its attempts.
+    std::map<int, std::vector<LateAnswer>> late;
 };
 
 class BrevantoDevice {

@@ -33,13 +33,18 @@ std::shared_ptr<BrevantoDevice> setUpEmulation(const SimOptions& options) {
     const unsigned inIndex = static_cast<unsigned>(inIt - options.inPorts.begin());
     const auto delay = std::chrono::milliseconds(options.delayMs);
     auto lock = std::make_shared<std::mutex>();
+    auto link = std::make_shared<NoisyLink>(options.noise);
     attachPeer(static_cast<unsigned>(outIt - options.outPorts.begin()),
-               [device, lock, answers, inIndex, delay](const Bytes& message) {
+               [device, link, lock, answers, inIndex, delay](const Bytes& message) {
                    std::lock_guard<std::mutex> guard(*lock);
                    auto reply = device->receive(message);
-                   if (reply && answers) {
-                       const auto late = device->lateMs();
-                       sendInput(inIndex, *reply, late ? std::chrono::milliseconds(*late) : delay);
+                   const auto late = device->lateMs();
+                   const auto replyDelay = late ? std::chrono::milliseconds(*late) : delay;
+                   const auto extra = link->afterMessage(reply, int(replyDelay.count()));
+                   if (!answers) return;
+                   if (reply) sendInput(inIndex, *reply, replyDelay);
+                   for (const auto& input : extra) {
+                       sendInput(inIndex, input.bytes, std::chrono::milliseconds(input.delayMs));
                    }
                });
     return device;

@@ -26,7 +26,12 @@ const char* const kSimUsage =
     "  --unplug-after N      the device's Out port fails every message after the first N\n"
     "  --delay-ms MS         the device answers MS milliseconds late (default 0)\n"
     "  --late N=MS[/K]       record N answered MS milliseconds after it is complete on its "
-    "first K attempts (repeatable)\n"
+    "first K attempts (repeatable: later ones go on with the next attempts)\n"
+    "  --stray N=CODE[@MS]   MS ms (default 0) after the device has received its Nth message\n"
+    "                        (probes and chunks counted from 1), F0 CODE F7 arrives on the MIDI\n"
+    "                        In device too, answering nothing; CODE empty: F0 F7 (repeatable)\n"
+    "  --repeat-reply N[@MS] the device's answer to its Nth message arrives again, MS ms\n"
+    "                        (default 0) after the first (repeatable)\n"
     "  --wire-log FILE       every message an Out device accepted, as hex, one per line\n"
     "  --flashed FILE        what the device stored, written when the run ends\n"
     "  --virtual-time yes    pauses, the clock and the device's delays on a virtual clock: "
@@ -37,6 +42,7 @@ namespace {
 constexpr long kMaxMilliseconds = 600000;
 // Ten megabytes a second: far past any MIDI link, and a message still takes a nanosecond or more.
 constexpr long kMaxLinkRate = 10000000;
+constexpr long kMaxMessageNumber = 1000000000;
 
 bool parseNumber(const std::string& text, long min, long max, long& value) {
     if (text.empty()) return false;
@@ -110,14 +116,53 @@ bool parseReply(const std::string& text, DeviceScript& script) {
     return true;
 }
 
-// N=MS[/K]
+// N=MS[/K]; several for one record follow one another over its attempts, as --reply's do.
 bool parseLate(const std::string& text, DeviceScript& script) {
     RecordSetting setting;
     long delay;
     if (!parseRecordSetting(text, setting) ||
         !parseNumber(setting.value, 0, kMaxMilliseconds, delay))
         return false;
-    script.late[setting.record] = LateAnswer{static_cast<int>(delay), setting.attempts};
+    script.late[setting.record].push_back(LateAnswer{static_cast<int>(delay), setting.attempts});
+    return true;
+}
+
+// Splits "VALUE[@MS]"; the delay is 0 without the @.
+bool splitDelay(const std::string& text, std::string& value, int& delayMs) {
+    const size_t at = text.find('@');
+    value = text.substr(0, at);
+    delayMs = 0;
+    if (at == std::string::npos) return true;
+    long delay;
+    if (!parseNumber(text.substr(at + 1), 0, kMaxMilliseconds, delay)) return false;
+    delayMs = static_cast<int>(delay);
+    return true;
+}
+
+// N=CODE[@MS], CODE a byte or "empty"
+bool parseStray(const std::string& text, LinkNoise& noise) {
+    const size_t equals = text.find('=');
+    long message;
+    std::string code;
+    int delayMs;
+    if (equals == std::string::npos ||
+        !parseNumber(text.substr(0, equals), 1, kMaxMessageNumber, message) ||
+        !splitDelay(text.substr(equals + 1), code, delayMs))
+        return false;
+    int value = kEmptyStray;
+    if (code != "empty" && !parseCode(code, value)) return false;
+    noise.strays.push_back(StrayMessage{message, value, delayMs});
+    return true;
+}
+
+// N[@MS]
+bool parseRepeatedReply(const std::string& text, LinkNoise& noise) {
+    std::string number;
+    int delayMs;
+    long message;
+    if (!splitDelay(text, number, delayMs) || !parseNumber(number, 1, kMaxMessageNumber, message))
+        return false;
+    noise.repeats.push_back(RepeatedReply{message, delayMs});
     return true;
 }
 
@@ -153,13 +198,17 @@ bool applyOption(const std::string& name, const std::string& value, SimOptions& 
         if (value != "sync" && value != "async") return false;
         o.driverSync = value == "sync";
     } else if (name == "--unplug-after") {
-        if (!parseNumber(value, 0, 1000000000, number)) return false;
+        if (!parseNumber(value, 0, kMaxMessageNumber, number)) return false;
         o.unplugAfter = number;
     } else if (name == "--delay-ms") {
         if (!parseNumber(value, 0, kMaxMilliseconds, number)) return false;
         o.delayMs = static_cast<int>(number);
     } else if (name == "--late") {
         return parseLate(value, o.script);
+    } else if (name == "--stray") {
+        return parseStray(value, o.noise);
+    } else if (name == "--repeat-reply") {
+        return parseRepeatedReply(value, o.noise);
     } else if (name == "--wire-log") {
         if (value.empty()) return false;
         o.wireLog = value;

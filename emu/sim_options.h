@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "emu/emulated_brevanto.h"
+#include "emu/link_noise.h"
 
 namespace emu {
 
@@ -14,6 +15,7 @@ struct SimOptions {
     std::vector<std::string> outPorts{"Microsoft GS Wavetable Synth", "Brevanto MIDI"};
     std::string devicePort = "Brevanto MIDI";  // "none": no device attached
     DeviceScript script;
+    LinkNoise noise;
     int busyMs = 0;
     long linkRate = 0;        // bytes a second on every Out device's link; 0: no speed of its own
     bool driverSync = false;  // midiOutLongMsg returns once the message has played out

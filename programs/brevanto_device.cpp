@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -25,6 +26,7 @@
 #include "emu/emulated_brevanto.h"
 #include "emu/emulated_setup.h"
 #include "emu/sim_options.h"
+#include "emu/timed_outbox.h"
 #include "platform/alsa/sequencer_diagnosis.h"
 
 namespace {
@@ -38,6 +40,11 @@ const char* const kUsage =
     "  --reply N=CODE[/K]    record N answered CODE (or none) on its first K attempts\n"
     "  --silent-from N       from record N on it answers nothing\n"
     "  --delay-ms MS         answers MS milliseconds late\n"
+    "  --stray N=CODE[@MS]   MS ms (default 0) after its Nth message (probes and chunks\n"
+    "                        counted from 1) it also sends F0 CODE F7, which answers nothing;\n"
+    "                        CODE empty: F0 F7 (repeatable)\n"
+    "  --repeat-reply N[@MS] its answer to its Nth message goes out again, MS ms (default 0)\n"
+    "                        after the first (repeatable)\n"
     "  --received-log FILE   on exit, every message received, as hex, one per line\n"
     "  --flashed FILE        on exit, the acknowledged records as they would be flashed\n"
     "  --exit-after S        stops by itself after S seconds (1 to 604800, default 600)\n"
@@ -62,7 +69,7 @@ void onStopSignal(int) {
 
 struct Options {
     std::string port = "Brevanto MIDI";
-    emu::SimOptions sim;  // only the device's script and answer delay are used
+    emu::SimOptions sim;  // only the device's script, answer delay and noise are used
     std::string receivedLog;
     std::string flashed;
     std::string rawMidi;
@@ -72,7 +79,8 @@ struct Options {
 // The simulator's options that script the device.
 bool isDeviceOption(const std::string& name) {
     return name == "--identity" || name == "--probes" || name == "--reply" ||
-           name == "--silent-from" || name == "--delay-ms";
+           name == "--silent-from" || name == "--delay-ms" || name == "--stray" ||
+           name == "--repeat-reply";
 }
 
 bool isOption(const std::string& name) {
@@ -135,25 +143,56 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& error) {
     return emu::parseSimOptions(deviceArgs, options.sim, error);
 }
 
-// The device and what it heard; touched on RtMidi's input thread, read once the ports are shut.
+// The device and what it heard; touched on the input thread, read once the ports are shut. Its
+// answers go out on the input thread after its delay; the link's noise goes out on the outbox's
+// thread, each message whole.
 struct Station {
-    explicit Station(const emu::DeviceScript& script) : device(script) {}
+    using Send = std::function<void(const emu::Bytes&)>;
+    Station(const Options& options, Send sendWhole)
+        : device(options.sim.script),
+          link(options.sim.noise),
+          delayMs(options.sim.delayMs),
+          send(std::move(sendWhole)),
+          outbox([this](const emu::Bytes& bytes) { sendLocked(bytes); }) {}
+
+    void sendLocked(const emu::Bytes& bytes) {
+        std::lock_guard<std::mutex> lock(sendMutex);
+        if (!stopped) send(bytes);
+    }
+
+    // Nothing more goes out: the port is about to close.
+    void stop() {
+        std::lock_guard<std::mutex> lock(sendMutex);
+        stopped = true;
+    }
+
+    // Takes one message: logs it, answers it and lets the noise it sets off go out.
+    void take(const emu::Bytes& message, bool whole) {
+        std::lock_guard<std::mutex> lock(mutex);
+        received.push_back({0, message});
+        if (!whole) return;
+        const auto reply = device.receive(message);
+        for (auto& extra : link.afterMessage(reply, delayMs)) {
+            outbox.post(std::move(extra.bytes), std::chrono::milliseconds(extra.delayMs));
+        }
+        if (!reply) return;
+        if (delayMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        sendLocked(*reply);
+    }
+
     emu::BrevantoDevice device;
-    RtMidiOut* out = nullptr;
-    int delayMs = 0;
+    emu::NoisyLink link;
+    int delayMs;
+    Send send;
+    std::mutex sendMutex;  // one message at a time on the port
+    bool stopped = false;
     std::mutex mutex;
     std::vector<emu::SentMessage> received;
+    emu::TimedOutbox outbox;  // last: its thread stops before the rest goes
 };
 
 void onMessage(double, std::vector<unsigned char>* message, void* context) {
-    Station& station = *static_cast<Station*>(context);
-    std::lock_guard<std::mutex> lock(station.mutex);
-    station.received.push_back({0, *message});
-    const auto reply = station.device.receive(*message);
-    if (!reply) return;
-    if (station.delayMs > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(station.delayMs));
-    station.out->sendMessage(&*reply);
+    static_cast<Station*>(context)->take(*message, true);
 }
 
 void reportError(RtMidiError::Type type, const std::string& text, void*) {
@@ -184,13 +223,15 @@ int finish(const Options& options, Station& station) {
 // new F0 before its F7) is logged as it came and not answered, as a device drops it; one longer
 // than kMaxSysExBytes is dropped unlogged; short messages and real-time bytes are ignored.
 int runRaw(const Options& options) {
-    Station station(options.sim.script);
-    station.delayMs = options.sim.delayMs;
     const int fd = open(options.rawMidi.c_str(), O_RDWR | O_NONBLOCK);
     if (fd < 0) {
-        std::perror(options.rawMidi.c_str());
+        std::fprintf(stderr, "brevanto-device: %s: %s\n", options.rawMidi.c_str(),
+                     std::strerror(errno));
         return 1;
     }
+    Station station(options, [fd](const emu::Bytes& bytes) {
+        if (write(fd, bytes.data(), bytes.size()) < 0) std::perror("brevanto-device: write");
+    });
     std::printf("brevanto-device: listening on %s\n", options.rawMidi.c_str());
     std::fflush(stdout);
     emu::Bytes message;
@@ -208,10 +249,13 @@ int runRaw(const Options& options) {
         const ssize_t count = read(fd, bytes, sizeof bytes);
         if (count < 0 && errno != EAGAIN && errno != EINTR) break;
         // The end of a file, or of a device that reads as one, is ready at once and for ever:
-        // wait as a silent port is waited on, rather than spin.
-        if (count == 0) std::this_thread::sleep_for(kStopPollStep);
+        // wait as a silent port is waited on, rather than spin. So is a stream of bytes that are
+        // no part of a System Exclusive message (/dev/zero): the device has no use for them, and
+        // a MIDI link's next message waits in the kernel meanwhile.
+        bool sysExSeen = false;
         for (ssize_t i = 0; i < count; ++i) {
             const unsigned char byte = bytes[i];
+            sysExSeen = sysExSeen || inSysEx || byte == 0xF0;
             if (byte >= 0xF8) continue;
             if (inSysEx && byte < 0x80) {
                 if (message.size() < kMaxSysExBytes) {
@@ -224,16 +268,7 @@ int runRaw(const Options& options) {
             }
             if (inSysEx) {
                 if (byte == 0xF7) message.push_back(byte);
-                std::lock_guard<std::mutex> lock(station.mutex);
-                station.received.push_back({0, message});
-                const auto reply =
-                    byte == 0xF7 ? station.device.receive(message) : std::optional<emu::Bytes>();
-                if (reply) {
-                    if (station.delayMs > 0)
-                        std::this_thread::sleep_for(std::chrono::milliseconds(station.delayMs));
-                    if (write(fd, reply->data(), reply->size()) < 0)
-                        std::perror("brevanto-device: write");
-                }
+                station.take(message, byte == 0xF7);
                 inSysEx = false;
                 message.clear();
             }
@@ -242,20 +277,23 @@ int runRaw(const Options& options) {
                 message.assign(1, byte);
             }
         }
+        if (!sysExSeen) std::this_thread::sleep_for(kStopPollStep);
     }
     if (inSysEx) station.received.push_back({0, message});
+    station.stop();
     close(fd);
     return finish(options, station);
 }
 
 int run(const Options& options) {
-    Station station(options.sim.script);
-    station.delayMs = options.sim.delayMs;
     RtMidiOut out(RtMidi::LINUX_ALSA, kClientName);
     RtMidiIn in(RtMidi::LINUX_ALSA, kClientName);
     out.setErrorCallback(reportError);
     in.setErrorCallback(reportError);
-    station.out = &out;
+    Station station(options, [&out](const emu::Bytes& bytes) {
+        std::vector<unsigned char> message(bytes.begin(), bytes.end());
+        out.sendMessage(&message);
+    });
     // The updater sends SysEx only, and the device answers SysEx only.
     in.ignoreTypes(false, true, true);
     in.setCallback(onMessage, &station);
@@ -273,6 +311,7 @@ int run(const Options& options) {
         std::chrono::steady_clock::now() + std::chrono::seconds(options.exitAfterSeconds);
     while (!gStop.load() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(kStopPollStep);
+    station.stop();
     in.closePort();
     out.closePort();
     return finish(options, station);
@@ -297,6 +336,13 @@ int main(int argc, char** argv) {
     if (!parseOptions(argc, argv, options, error)) {
         std::fprintf(stderr, "brevanto-device: %s\n%s", error.c_str(), kUsage);
         return 2;
+    }
+    // A log that cannot be written is said before the device starts, not after its whole run.
+    for (const std::string* path : {&options.receivedLog, &options.flashed}) {
+        if (!path->empty() && !emu::writeFile(*path, "")) {
+            std::fprintf(stderr, "brevanto-device: cannot write %s\n%s", path->c_str(), kUsage);
+            return 2;
+        }
     }
     struct sigaction action {};
     action.sa_handler = onStopSignal;

@@ -26,6 +26,13 @@ TEST(SimOptions, BadOptionsExitTwoBeforeTheRun) {
         {"--late", "0=100"},
         {"--late", "1=100/0"},
         {"--late", "1=-5"},
+        {"--stray", "0=0x20"},
+        {"--stray", "1"},
+        {"--stray", "1=0x100"},
+        {"--stray", "1=0x20@-1"},
+        {"--stray", "1=none"},
+        {"--repeat-reply", "0"},
+        {"--repeat-reply", "1@soon"},
         {"--link-rate", "0"},
         {"--link-rate", "-3125"},
         {"--link-rate", "fast"},
@@ -56,6 +63,8 @@ TEST(SimOptions, GoodSpellingsAreAccepted) {
         {"--device-port", "Brevanto MIDI", "--probes", "AB"},
         {"--link-rate", "3125", "--driver", "sync"},
         {"--link-rate=10000000", "--driver=async"},
+        {"--stray=3=empty@5", "--stray", "9=0x20"},  // a one-record kit is two messages
+        {"--repeat-reply", "3@10", "--late", "1=10", "--late", "1=20/3"},
     };
     for (const auto& args : cases) {
         const SimRun run = runSim(makeRecord({1}), args);

@@ -183,6 +183,61 @@ TEST(TransferRun, SuccessOnlyWhenEveryVerdictIsItsRecords) {
     }
 }
 
+// A noisy link: another program's message on the In port, or one answer heard twice. Ten records
+// of 260 bytes go out as 12 chunks each (the device's messages 2 to 13 are record 1's); the device
+// answers every message within 50 ms unless a row says otherwise. A reply taken for the wrong send
+// puts every later verdict one send behind, and only listening past the last message's latest
+// answer time shows it: the run must end in "Error in updating." or store exactly the kit.
+TEST(TransferRun, NoisyLinkNeverEndsInAFalseSuccess) {
+    std::vector<Bytes> parts;
+    for (int i = 0; i < 10; ++i) parts.push_back(makeRecord(countingPayload(256, uint8_t(i))));
+    const Bytes kit = concat(parts);
+    const std::string kError = "\nError in updating.\n" + kPrompt;
+    const std::string kSuccess = kDone + kPrompt;
+    struct NoisyCase {
+        const char* name;
+        std::vector<std::string> args;
+        const std::string& ending;
+    };
+    const std::vector<NoisyCase> cases = {
+        {"F0 20 F7 10 ms after record 1's last chunk", {"--stray", "13=0x20@10"}, kError},
+        {"record 1's verdict heard twice, record 10 always rejected",
+         {"--repeat-reply", "13@30", "--reply", "10=0x20/20"},
+         kError},
+        {"an acknowledgement that answers nothing, 1 ms after record 1's verdict",
+         {"--stray", "13=0x1A@51"},
+         kError},
+        {"F0 F7 after the last record's verdict, within its latest answer time",
+         {"--stray", "121=empty@6000"},
+         kError},
+        {"another program's identity reply before the device's own",
+         {"--stray", "1=0x33@10"},
+         kError},
+        {"probe A's identity reply heard twice from a device 2 s late",
+         {"--repeat-reply", "1", "--delay-ms", "2000"},
+         kSuccess},
+        {"the same, the second copy 4 s after the first",
+         {"--repeat-reply", "1@4000", "--delay-ms", "2000"},
+         kSuccess},
+        {"a stray once the last message is past its latest answer time comes too late to matter",
+         {"--stray", "121=0x1A@6600"},
+         kSuccess},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"--delay-ms", "50"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const SimRun run = runSim(kit, args);
+        ASSERT_GE(run.out.size(), c.ending.size()) << c.name;
+        EXPECT_EQ(run.out.substr(run.out.size() - c.ending.size()), c.ending) << c.name;
+        if (&c.ending == &kSuccess) {
+            EXPECT_EQ(run.out.find("successfully"), run.out.rfind("successfully")) << c.name;
+            EXPECT_EQ(run.flashed, kit) << c.name;
+        } else {
+            EXPECT_EQ(run.out.find("successfully"), std::string::npos) << c.name;
+        }
+    }
+}
+
 TEST(TransferRun, ReplyWhileAnAttemptGoesOutStopsItThere) {
     // Record 2's first verdict comes 6.55 s late (50 ms past the listen), while record 3 (2,000
     // bytes, 87 chunks) is going out: nothing more is sent, and the device is left in its update
