@@ -56,6 +56,32 @@ void readOneByte() {
     }
 }
 
+// The bytes a key sends after its first (an arrow key's escape sequence, a letter in UTF-8) come
+// together, within a tenth of a second: all are taken, so that none is left for the shell. Bounded,
+// so a key held down cannot keep the program here.
+constexpr size_t kMostKeyBytes = 16;
+
+void readRestOfKey(const termios& raw) {
+    termios rest = raw;
+    rest.c_cc[VMIN] = 0;
+    rest.c_cc[VTIME] = 1;
+    if (tcsetattr(STDIN_FILENO, TCSANOW, &rest) != 0) {
+        return;
+    }
+    char bytes[kMostKeyBytes];
+    size_t taken = 0;
+    while (taken < kMostKeyBytes) {
+        const ssize_t count = read(STDIN_FILENO, bytes, kMostKeyBytes - taken);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            break;
+        }
+        taken += static_cast<size_t>(count);
+    }
+}
+
 }  // namespace
 
 void pauseConsole() {
@@ -72,6 +98,7 @@ void pauseConsole() {
         handleEndingSignals(previous);
         if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0) {
             readOneByte();
+            readRestOfKey(raw);
             tcsetattr(STDIN_FILENO, TCSANOW, &gSavedTerminal);
         } else {
             readOneByte();

@@ -98,4 +98,43 @@ TEST(KeyPressTerminal, EveryEndGivesTheTerminalBack) {
     }
 }
 
+// A key that sends several bytes is taken whole: what the shell reads next (here od, from the
+// same terminal) gets none of them.
+TEST(KeyPressTerminal, AKeyIsTakenWhole) {
+    for (const std::string key : {"\x1b[A", "\x1bOP", "\xc3\xa9"}) {  // up arrow, F1, e acute
+        ScratchDir dir;
+        int master = -1;
+        const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            if (chdir(dir.path().c_str()) != 0) _exit(127);
+            alarm(kRunLimitSeconds);
+            execl("/bin/sh", "sh", "-c",
+                  "\"$0\"; stty -icanon -echo min 0 time 3; printf '[left:'; od -An -tx1; "
+                  "printf ']'",
+                  TALVERON_UPDATE_EXE, nullptr);
+            _exit(127);
+        }
+        EXPECT_TRUE(readUntil(master, kPrompt));
+        EXPECT_TRUE(waitForKeyMode(master));
+        EXPECT_EQ(write(master, key.data(), key.size()), ssize_t(key.size()));
+        std::string got;
+        for (char block[256];;) {
+            pollfd ready{master, POLLIN, 0};
+            if (poll(&ready, 1, kStepLimitMs) <= 0) break;
+            const ssize_t count = read(master, block, sizeof block);
+            if (count <= 0) break;
+            got.append(block, size_t(count));
+            if (got.find(']') != std::string::npos && got.find("[left:") != std::string::npos)
+                break;
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        const size_t left = got.find("[left:");
+        ASSERT_NE(left, std::string::npos) << got;
+        EXPECT_EQ(got.substr(left), "[left:]") << got.substr(left);
+        close(master);
+    }
+}
+
 }  // namespace
