@@ -74,6 +74,19 @@ StageResult stopOnUnpairedReply() {
     return StageResult::kStop;
 }
 
+// The books are closed before the closing lines. A reply taken for the wrong send (another
+// program's message on the port, or one answer heard twice) puts every later verdict one send
+// behind, and the last message's own answer is then still owed: so the updater listens on until the
+// last message sent is past its latest answer time, and any reply by then is one too many. An
+// attempt that went unanswered was resent on the promise that its answer would never come; a
+// device that answers after all has broken it, and may have stored a record twice: a whole latest
+// answer time more from now shows that too. True if no reply came.
+bool booksClose(const ReplyBook& book, Listen lastListen) {
+    Listen closing = book.anyUnanswered ? listenAfterAttempt() : lastListen;
+    listenForReplies(closing, book.accounted, 1);
+    return !unpairedReplyCame(book);
+}
+
 }  // namespace
 
 StageResult transferImage(const ImageBuffer& image) {
@@ -135,7 +148,11 @@ StageResult transferImage(const ImageBuffer& image) {
         }
         stepSpinnerBack(spinner);
         if (code == kReplyRestarting) {
-            // The device has taken the whole update and restarts by itself.
+            // The device has taken the whole update and restarts by itself, if the word was its
+            // own.
+            if (!booksClose(book, lastListen)) {
+                return stopOnUnpairedReply();
+            }
             printText(ConsoleText::kDone);
             printText(ConsoleText::kSuccess);
             printText(ConsoleText::kRestarting);
@@ -143,16 +160,7 @@ StageResult transferImage(const ImageBuffer& image) {
         }
         printRejection(code);
     }
-    // The books are closed before the closing lines. A reply taken for the wrong send (another
-    // program's message on the port, or one answer heard twice) puts every later verdict one send
-    // behind, and the last record's own answer is then still owed: so the updater listens on
-    // until the last message sent is past its latest answer time, and any reply by then is one too
-    // many. An attempt that went unanswered was resent on the promise that its answer would never
-    // come; a device that answers after all has broken it, and may have stored a record twice: a
-    // whole latest answer time more from now shows that too.
-    Listen closing = book.anyUnanswered ? listenAfterAttempt() : lastListen;
-    listenForReplies(closing, book.accounted, 1);
-    if (unpairedReplyCame(book)) {
+    if (!booksClose(book, lastListen)) {
         return stopOnUnpairedReply();
     }
     printText(ConsoleText::kDone);
