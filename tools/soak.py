@@ -349,24 +349,95 @@ def link_options(rng):
     """Now and then an Out link with a speed of its own (a MIDI cable carries 3,125 bytes a
     second), behind a driver that blocks until a message has played out or one that leaves it
     playing; at a few bytes a second a chunk outlasts the updater's 5 s of still-playing steps.
-    The latest answer time still counts from a message's last byte."""
+    The latest answer time still counts from a message's last byte. A third of those links also
+    keep every message playing a while and have a device that answers near its latest answer
+    time, where the waits' ends meet the link's."""
     if rng.random() >= 0.15:
         return []
     rate = rng.choice([3125, 3125, 3125, 31250, 1000, 100, rng.randint(1, 20)])
-    return ["--link-rate", str(rate), "--driver", rng.choice(["sync", "async"])]
+    opts = ["--link-rate", str(rate), "--driver", rng.choice(["sync", "async"])]
+    if rng.random() < 0.35:
+        opts += ["--busy-ms", str(rng.choice(BUSY_MS)),
+                 "--delay-ms", str(rng.randint(LATEST_ANSWER_MS - 400, LATEST_ANSWER_MS))]
+    return opts
 
 
 def keeps_latest_answer_time(opts):
-    """As the simulator reads its options: the last --delay-ms, the last --late of a record."""
+    """As the simulator reads its options: the last --delay-ms; every --late, since several for one
+    record follow one another over its attempts."""
     delay = 0
-    late = {}
+    late = []
     for name, value in zip(opts[::2], opts[1::2]):
         if name == "--delay-ms":
             delay = int(value)
         elif name == "--late":
-            record, ms = value.split("=")
-            late[record] = int(ms.split("/")[0])
-    return max([delay] + list(late.values())) <= LATEST_ANSWER_MS
+            late.append(int(value.split("=")[1].split("/")[0]))
+    return max([delay] + late) <= LATEST_ANSWER_MS
+
+
+def answers_every_message(opts):
+    """Every probe and every record attempt gets an answer: no silence scripted, no unplugging,
+    both probes answered."""
+    for name, value in zip(opts[::2], opts[1::2]):
+        if name in ("--silent-from", "--unplug-after"):
+            return False
+        if name == "--probes" and value != "AB":
+            return False
+        if name == "--reply" and value.split("=")[1].split("/")[0] == "none":
+            return False
+    return True
+
+
+def says_restart(opts):
+    """The device itself answers 0x77 to some attempt."""
+    codes = [value.split("=")[1].split("/")[0]
+             for name, value in zip(opts[::2], opts[1::2]) if name == "--reply"]
+    return any(code != "none" and int(code, 0) == 0x77 for code in codes)
+
+
+def noise_offset(rng):
+    """Milliseconds after the message: at once, within a quick device's answer, anywhere in the
+    latest answer time, or near its end and past it."""
+    roll = rng.random()
+    if roll < 0.2:
+        return 0
+    if roll < 0.45:
+        return rng.randint(1, 100)
+    if roll < 0.85:
+        return rng.randint(0, LATEST_ANSWER_MS)
+    return rng.randint(LATEST_ANSWER_MS - 300, LATEST_ANSWER_MS + 2000)
+
+
+STRAY_CODES = ["empty", "0x1A", "0x1A", "0x20", "0x21", "0x33", "0x77", "0x15"]
+
+
+def noise_options(rng, sizes):
+    """In about one run in four, one or two messages that answer nothing (another program on the
+    port) or answers heard twice, after random messages of the run, probes and chunks counted
+    from 1."""
+    if rng.random() >= 0.25:
+        return []
+    messages = 1 + sum(-(-s // CHUNK_BYTES) for s in sizes)
+    opts = []
+    for _ in range(rng.choice([1, 1, 2])):
+        n = rng.randint(1, messages + 2) if rng.random() < 0.9 else rng.randint(1, 3)
+        if rng.random() < 0.5:
+            code = rng.choice(STRAY_CODES + ["0x%02X" % rng.randrange(256)])
+            opts += ["--stray", "%d=%s@%d" % (n, code, noise_offset(rng))]
+        else:
+            opts += ["--repeat-reply", "%d@%d" % (n, noise_offset(rng))]
+    return opts
+
+
+def device_class(opts):
+    """keeps: a clean link, every answer within the latest answer time; noisy: the same with
+    strays or repeats, every message answered; noisy, loses: strays or repeats and a lost answer,
+    which can cancel out; breaks: some answer later than the latest answer time."""
+    if not keeps_latest_answer_time(opts):
+        return "breaks"
+    if not any(name in ("--stray", "--repeat-reply") for name in opts[::2]):
+        return "keeps"
+    return "noisy" if answers_every_message(opts) else "noisy, loses"
 
 
 # --- One run -----------------------------------------------------------------------------------
@@ -417,10 +488,12 @@ def plan(build, seed, index, workdir):
     text, shape = make_kit(build, rng, workdir)
     image = decode_kit_text(text)
     sizes = record_sizes(image)
-    opts, keeps = device_options(rng, sizes or [4])
-    # Drawn apart, so that a seed's kits and devices stay those it gave before links had speeds.
+    opts, _ = device_options(rng, sizes or [4])
+    # Drawn apart, so that a seed's kits and devices stay those it gave before links had speeds
+    # and noise.
     opts += link_options(random.Random("%s:%d:link" % (seed, index)))
-    return text, shape, image, sizes, opts, keeps
+    opts += noise_options(random.Random("%s:%d:noise" % (seed, index)), sizes or [4])
+    return text, shape, image, sizes, opts, device_class(opts)
 
 
 def sim_command(sim, opts):
@@ -431,7 +504,7 @@ def one_run(job):
     build, seed, index, timeout = job
     sim = os.path.abspath(os.path.join(build, "talveron-update-sim"))
     with tempfile.TemporaryDirectory(prefix="soak-") as workdir:
-        text, shape, image, sizes, opts, keeps = plan(build, seed, index, workdir)
+        text, shape, image, sizes, opts, klass = plan(build, seed, index, workdir)
         with open(os.path.join(workdir, KIT_NAME), "wb") as f:
             f.write(text)
         started = time.monotonic()
@@ -453,7 +526,8 @@ def one_run(job):
             with open(flashed, "rb") as f:
                 stored = f.read()
     return {
-        "index": index, "shape": shape, "opts": opts, "keeps": keeps, "outcome": outcome,
+        "index": index, "shape": shape, "opts": opts, "class": klass, "outcome": outcome,
+        "own restart": says_restart(opts),
         "prompt": prompt, "equal": stored == image, "valid": sizes is not None,
         "records": len(sizes or []), "bytes": len(image), "stored": len(stored),
         "status": status, "stderr": stderr.decode("utf-8", "replace")[-500:],
@@ -461,12 +535,24 @@ def one_run(job):
     }
 
 
+def false_success(r):
+    """A success over a stored image unlike the kit; on a noisy link also a restart the device
+    never said."""
+    if r["equal"]:
+        return False
+    if r["outcome"] == "success":
+        return True
+    return r["outcome"] == "device restart success" and r["class"] != "keeps" and not r[
+        "own restart"]
+
+
 def problems(r):
     """Why this run fails the soak, if it does."""
     found = []
-    if r["outcome"] == "success" and not r["equal"]:
-        if r["keeps"]:
-            found.append("false success within the latest answer time")
+    if false_success(r) and r["class"] == "keeps":
+        found.append("false success within the latest answer time")
+    if false_success(r) and r["class"] == "noisy":
+        found.append("false success on a noisy link within the latest answer time")
     if r["outcome"] in ("timeout", "crash"):
         found.append(r["outcome"])
     if r["outcome"] == "other":
@@ -485,21 +571,24 @@ def problems(r):
 # --- Report ------------------------------------------------------------------------------------
 
 
+CLASSES = ["keeps", "noisy", "noisy, loses", "breaks"]
+
+
 def table(results, markdown):
     counts = {}
     for r in results:
-        key = (r["outcome"], r["keeps"], r["equal"])
+        key = (r["outcome"], r["class"], r["equal"])
         counts[key] = counts.get(key, 0) + 1
-    header = ["outcome", "keeps: stored = kit", "keeps: stored differs",
-              "breaks: stored = kit", "breaks: stored differs"]
+    header = ["outcome"] + ["%s: %s" % (klass, "stored = kit" if equal else "differs")
+                            for klass in CLASSES for equal in (True, False)]
     rows = []
     for outcome in OUTCOMES:
-        cells = [counts.get((outcome, keeps, equal), 0)
-                 for keeps in (True, False) for equal in (True, False)]
+        cells = [counts.get((outcome, klass, equal), 0)
+                 for klass in CLASSES for equal in (True, False)]
         if any(cells):
             rows.append([outcome] + [str(c) for c in cells])
     totals = [sum(counts.get((o, k, e), 0) for o in OUTCOMES)
-              for k in (True, False) for e in (True, False)]
+              for k in CLASSES for e in (True, False)]
     rows.append(["all runs"] + [str(t) for t in totals])
     if markdown:
         lines = ["| " + " | ".join(header) + " |", "|" + "---|" * len(header)]
@@ -538,10 +627,17 @@ def write_kit(build, out, seed, index):
     return folder
 
 
+CLASS_WORDS = {
+    "keeps": "keeps the latest answer time",
+    "noisy": "a noisy link, every message answered within the latest answer time",
+    "noisy, loses": "a noisy link and a lost answer",
+    "breaks": "breaks the latest answer time",
+}
+
+
 def describe(r):
     return "run %d: %s, %d records, %d bytes; %s; stored %d bytes; %s%s" % (
-        r["index"], r["shape"], r["records"], r["bytes"],
-        "keeps the latest answer time" if r["keeps"] else "breaks the latest answer time",
+        r["index"], r["shape"], r["records"], r["bytes"], CLASS_WORDS[r["class"]],
         r["stored"], r["outcome"],
         " (exit status %d)" % r["status"] if r["outcome"] == "crash" else "")
 
@@ -568,7 +664,7 @@ def soak(args):
 
     failing = [r for r in results if problems(r)]
     late_lies = [r for r in results
-                 if r["outcome"] == "success" and not r["equal"] and not r["keeps"]]
+                 if false_success(r) and r["class"] in ("breaks", "noisy, loses")]
     listed = failing + late_lies
     kits = set()
     for r in listed[:args.keep_kits]:
@@ -585,16 +681,23 @@ def soak(args):
     say("")
     say(table(results, False))
     say("")
-    say("keeps: every answer within %d ms of the message it answers (--delay-ms and every"
-        " --late MS at most that); breaks: any later." % LATEST_ANSWER_MS)
-    restart_short = sum(1 for r in results
-                        if r["outcome"] == "device restart success" and not r["equal"])
+    say("keeps: a clean link, every answer within %d ms of the message it answers (--delay-ms"
+        " and every --late MS at most that); noisy: the same with --stray or --repeat-reply and"
+        " every message answered; noisy, loses: strays or repeats and a lost answer (--reply"
+        " N=none, --silent-from, --unplug-after, --probes); breaks: any answer later."
+        % LATEST_ANSWER_MS)
+    restart_short = sum(1 for r in results if r["outcome"] == "device restart success"
+                        and not r["equal"] and not false_success(r))
     say("device restart successes over an image unlike the kit (the device's own word): %d"
         % restart_short)
-    say("false successes beyond the latest answer time (informational): %d" % len(late_lies))
+    say("false successes beyond the latest answer time or with a lost answer on a noisy link"
+        " (informational): %d" % len(late_lies))
+    for klass in ("breaks", "noisy, loses"):
+        say("  %s: %d" % (klass, sum(1 for r in late_lies if r["class"] == klass)))
     say("runs failing the soak: %d" % len(failing))
     for title, group in (("Failing runs", failing),
-                         ("False successes beyond the latest answer time", late_lies)):
+                         ("False successes beyond the latest answer time or with a lost answer"
+                          " on a noisy link", late_lies)):
         if not group:
             continue
         say("")
