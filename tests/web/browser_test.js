@@ -13,7 +13,7 @@ const { execFileSync } = require('child_process');
 const fs = require('fs');
 const os = require('os');
 const path = require('path');
-const { root, serve, launchChromium } = require('./chromium');
+const { root, serve, launchChromium, standIn } = require('./chromium');
 
 const sim = path.join(root, 'build/talveron-update-sim');
 const makeKit = path.join(root, 'build/make-sample-kit');
@@ -101,15 +101,6 @@ function withoutProbeA(options) {
   const unplug = rest.indexOf('--unplug-after');
   if (unplug >= 0) rest[unplug + 1] = String(Number(rest[unplug + 1]) + 1);
   return [...rest, '--probes', answered.replace('A', '') || 'none'];
-}
-
-// Puts the stand-in in place of navigator.requestMIDIAccess before the page's scripts run.
-function standIn(options) {
-  return `navigator.requestMIDIAccess = (request) => {
-    window.midiRequests = (window.midiRequests || []).concat([request]);
-    return EmulatedMidi.create(${JSON.stringify(options)}, window.talveronPage.clock)
-      .then((emulated) => { window.talveronPage.lastMidi = emulated; return emulated.access; });
-  };`;
 }
 
 async function openPage(context, origin, query, script) {

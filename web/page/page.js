@@ -338,6 +338,8 @@
     },
     async keepScreenOn() {
       if (!running || !navigator.wakeLock || document.hidden) return;
+      // The browser lets a lock go when the tab is hidden; one still held is kept.
+      if (duringRun.wakeLock && !duringRun.wakeLock.released) return;
       try {
         duringRun.wakeLock = await navigator.wakeLock.request('screen');
       } catch (error) {
