@@ -183,7 +183,7 @@
       output: (bytes) => { text += decoder.decode(bytes, { stream: true }); },
       waitForKey: (wakeUp) => queueMicrotask(wakeUp),
     });
-    return { text, ending: endingOf(text) };
+    return { ending: endingOf(text) };
   }
 
   async function takeFiles(fileList) {
