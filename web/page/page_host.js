@@ -37,14 +37,14 @@ const TalveronHost = (() => {
       now: () => performance.now(),
       pause(milliseconds, wakeUp) {
         const end = performance.now() + milliseconds;
-        // A timer may fire a little early: the rest is waited out, so no pause ends too soon.
-        const check = () => {
-          const left = end - performance.now();
-          if (left <= 0) wakeUp();
-          else if (document.hidden) nextTurn(check);
-          else timer(left, check);
+        // A timer may fire a little early: the rest is waited out, so no pause ends too soon. The
+        // first step is always a later turn: the program may not be woken before it is suspended.
+        const wait = () => {
+          if (document.hidden) nextTurn(check);
+          else timer(Math.max(0, end - performance.now()), check);
         };
-        check();
+        const check = () => (performance.now() >= end ? wakeUp() : wait());
+        wait();
       },
     };
   }
