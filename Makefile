@@ -73,9 +73,11 @@ serve-web: web
 	python3 -m http.server $(WEB_PORT) --bind 127.0.0.1 --directory out/web
 
 # The page in headless Chromium against the native simulator: transcripts and wire logs, and the
-# screenshots in build-web/screenshots.
+# screenshots in build-web/screenshots; then the page as its users meet it (keyboard, axe-core,
+# words, a pulled cable, waits, phone width, the pauses' cost).
 test-web: build web
 	node tests/web/browser_test.js
+	node tests/web/page_use_test.js
 
 check-all: test test-sanitize fuzz soak test-windows test-vm
 

@@ -13,7 +13,7 @@ const { execFileSync } = require('child_process');
 const fs = require('fs');
 const os = require('os');
 const path = require('path');
-const { root, serve, launchChromium } = require('./chromium');
+const { root, serve, launchChromium, standIn } = require('./chromium');
 
 const sim = path.join(root, 'build/talveron-update-sim');
 const makeKit = path.join(root, 'build/make-sample-kit');
@@ -32,8 +32,10 @@ function sampleKitText() {
   return text;
 }
 const sample = sampleKitText();
-// The first record's first payload byte changed: its checksum no longer holds.
-const badChecksum = Buffer.from(sample.toString('latin1').replace(/^(\S+ \S+ )(\S)/,
+assert.match(sample.toString('latin1'), /^[0-9A-F]{5}/, 'the sample kit starts with hex digits');
+// The first record's first payload byte changed (the sample's text is unbroken hex: its length
+// field is the first four digits): its checksum no longer holds.
+const badChecksum = Buffer.from(sample.toString('latin1').replace(/^(\S{4})(\S)/,
   (all, head, digit) => head + (digit === '0' ? '1' : '0')), 'latin1');
 const kits = {
   sample: [{ name: 'Brevanto_sample.kit', bytes: sample }],
@@ -44,7 +46,8 @@ const kits = {
 };
 
 // name, kit, the simulator's options (the stand-in takes the same), and how: the kit dropped on
-// the page rather than picked, or the page's own demo rather than the stand-in.
+// the page rather than picked, the page's own demo rather than the stand-in, or a kit the file
+// stages refuse, for which the page asks the browser for no MIDI access.
 const cases = [
   ['successful update', 'sample', []],
   ['CRC errors, then success', 'sample', ['--reply', '3=0x20/2'], { drop: true }],
@@ -60,10 +63,10 @@ const cases = [
   ['only Microsoft ports', 'sample', ['--in-ports', 'Microsoft MIDI In',
                                       '--out-ports', 'Microsoft GS Wavetable Synth',
                                       '--device-port', 'none']],
-  ['no kit', 'none', []],
-  ['wrong prefix', 'wrongPrefix', []],
-  ['bad checksum', 'badChecksum', []],
-  ['empty kit', 'empty', []],
+  ['no kit', 'none', [], { refused: true }],
+  ['wrong prefix', 'wrongPrefix', [], { refused: true }],
+  ['bad checksum', 'badChecksum', [], { refused: true }],
+  ['empty kit', 'empty', [], { refused: true }],
 ];
 
 function runSimulator(kit, options) {
@@ -98,15 +101,6 @@ function withoutProbeA(options) {
   const unplug = rest.indexOf('--unplug-after');
   if (unplug >= 0) rest[unplug + 1] = String(Number(rest[unplug + 1]) + 1);
   return [...rest, '--probes', answered.replace('A', '') || 'none'];
-}
-
-// Puts the stand-in in place of navigator.requestMIDIAccess before the page's scripts run.
-function standIn(options) {
-  return `navigator.requestMIDIAccess = (request) => {
-    window.midiRequests = (window.midiRequests || []).concat([request]);
-    return EmulatedMidi.create(${JSON.stringify(options)}, window.talveronPage.clock)
-      .then((emulated) => { window.talveronPage.lastMidi = emulated; return emulated.access; });
-  };`;
 }
 
 async function openPage(context, origin, query, script) {
@@ -201,14 +195,16 @@ async function main() {
         assert.strictEqual(Buffer.from(run.stdout).toString('latin1'),
                            expected.stdout.toString('latin1'), 'standard output');
         assert.strictEqual(carriedByWebMidi(run.wire), carriedByWebMidi(probeAUnheard.wire), 'wire');
-        // Asked for once, with System Exclusive; the demo asks the browser for nothing.
-        assert.deepStrictEqual(run.requests, how.demo ? undefined : [{ sysex: true }]);
+        // Asked for once, with System Exclusive; the demo and a refused kit ask for nothing.
+        assert.deepStrictEqual(run.requests,
+                               how.demo || how.refused ? undefined : [{ sysex: true }]);
         if (name === 'successful update') {
           await screenshot(page, 'success', ['Target update successfully!', 'Update complete',
                                              'Progress 100%']);
         } else if (name === 'silent device') {
           await screenshot(page, 'failure', ['Failed: Target is not responding.',
-                                             'The device did not answer', 'Progress 25%']);
+                                             'stopped answering during the update',
+                                             'Progress 25%']);
         }
         await page.close();
       });

@@ -43,4 +43,14 @@ async function launchChromium(viewport) {
   return { context, close };
 }
 
-module.exports = { root, serve, launchChromium };
+// Puts the Web MIDI stand-in (the page's emulated device, with the simulator's options) in place
+// of navigator.requestMIDIAccess before the page's scripts run.
+function standIn(options) {
+  return `navigator.requestMIDIAccess = (request) => {
+    window.midiRequests = (window.midiRequests || []).concat([request]);
+    return EmulatedMidi.create(${JSON.stringify(options)}, window.talveronPage.clock)
+      .then((emulated) => { window.talveronPage.lastMidi = emulated; return emulated.access; });
+  };`;
+}
+
+module.exports = { root, serve, launchChromium, standIn };

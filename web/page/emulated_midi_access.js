@@ -2,7 +2,8 @@
 // emulated-device.wasm), laid out by the simulator's options (talveron-update-sim --help): the
 // page's demo, and the stand-in the browser tests put in place of navigator.requestMIDIAccess.
 // Like Web MIDI, send() takes a message whole or throws, and the device's answer arrives as a
-// message event stamped with the time it arrives.
+// message event stamped with the time it arrives. unplug() pulls the device's cable: every port
+// turns disconnected, each with its statechange event, and a send throws, as Web MIDI's do.
 'use strict';
 
 const EmulatedMidi = (() => {
@@ -64,6 +65,9 @@ const EmulatedMidi = (() => {
       const output = port('output', i);
       output.send = (data) => {
         const bytes = Uint8Array.from(data);
+        if (output.state === 'disconnected') {
+          throw new DOMException('the port is disconnected', 'InvalidStateError');
+        }
         if (!wholeMessage(bytes)) throw new TypeError('not a whole MIDI message');
         const refused = withBytes(module, bytes, (at) => module._emulatedSend(i, at, bytes.length));
         if (refused) throw new DOMException('the port is gone', 'InvalidStateError');
@@ -78,8 +82,16 @@ const EmulatedMidi = (() => {
       };
       outputs.set(output.id, output);
     }
+    // A MIDIAccess is an event target: the page and a device list may each listen for statechange.
+    const access = Object.assign(new EventTarget(), { inputs, outputs, sysexEnabled: true });
     return {
-      access: { inputs, outputs, sysexEnabled: true, onstatechange: null },
+      access,
+      unplug() {
+        for (const port of [...inputs.values(), ...outputs.values()]) {
+          port.state = 'disconnected';
+          access.dispatchEvent(Object.assign(new Event('statechange'), { port }));
+        }
+      },
       // Every message an Out port accepted, one a line, as upper-case hex bytes.
       wireLog: () => wire.map((bytes) => Array.from(bytes, (b) => kHex[b >> 4] + kHex[b & 15])
                                               .join(' ') + '\n').join(''),

@@ -1,8 +1,9 @@
-// The page: the kit file, the MIDI access asked for on the user's click, one run of the program
-// per Update, its console in a terminal view, its percentage as a progress bar, and its outcome in
-// plain words. ?demo runs against the emulated device (&device=OPTIONS: the simulator's device
-// options, space-separated); &virtual-time puts the run on a clock that moves only when the
-// program pauses.
+// The page: the kit file, checked by the program's own file stages when it is picked, the MIDI
+// access asked for on the user's click, one run of the program per Update, its console in a
+// terminal view, its percentage as a progress bar, its waits as a line of their own, and its
+// ending in plain words. ?demo runs against the emulated device (&device=OPTIONS: the simulator's
+// device options, space-separated); &virtual-time puts the run on a clock that moves only when
+// the program pauses.
 'use strict';
 
 (() => {
@@ -12,30 +13,73 @@
   // A MIDIAccess request the user does not answer ends here, so the page never waits for good.
   const kAccessAnswerLimitMs = 120000;
   const kSampleKitBytes = 4096;
+  // Screen readers hear the progress in steps of this many percent, not at every record.
+  const kProgressSaidStep = 10;
+  // The terminal keeps the console's 80 columns where they fit, and wraps at no fewer than this.
+  const kMostColumns = 80;
+  const kFewestColumns = 20;
+  const kPhoneWidth = 480;
+  const kPrompt = 'Press any key to continue . . . ';
 
   const $ = (id) => document.getElementById(id);
   const ui = {
     problem: $('problem'), kitInput: $('kit-input'), dropZone: $('drop-zone'),
-    kitChosen: $('kit-chosen'), sampleKit: $('sample-kit'), deviceFound: $('device-found'),
-    update: $('update'), next: $('continue'), progress: $('progress'), percent: $('percent'),
-    outcome: $('outcome'),
+    kitChosen: $('kit-chosen'), kitRefused: $('kit-refused'), sampleKit: $('sample-kit'),
+    deviceFound: $('device-found'), update: $('update'), next: $('continue'),
+    runStatus: $('run-status'), progress: $('progress'), percent: $('percent'),
+    waiting: $('waiting'), hiddenTab: $('hidden-tab'), progressSaid: $('progress-said'),
+    outcome: $('outcome'), terminalBox: $('terminal'), logText: $('log-text'),
+    copyLog: $('copy-log'),
   };
 
   // A Windows console starts a new line at a line feed alone: convertEol.
-  const terminal = new Terminal({ cols: 80, rows: 16, convertEol: true, fontSize: 13,
-                                  scrollback: 1000 });
-  terminal.open($('terminal'));
+  const narrow = () => window.innerWidth < kPhoneWidth;
+  const terminal = new Terminal({ cols: kMostColumns, rows: 16, convertEol: true,
+                                  fontSize: narrow() ? 11 : 13, scrollback: 1000 });
+  terminal.open(ui.terminalBox);
+  // The terminal is a read-only log: its input area is no stop of its own, and Tab leaves it.
+  terminal.textarea.tabIndex = -1;
+  terminal.attachCustomKeyEventHandler((event) => event.key !== 'Tab');
+
+  // As many columns as the box shows, so that at phone width lines wrap rather than being cut.
+  function fitTerminal() {
+    const screen = ui.terminalBox.querySelector('.xterm-screen');
+    const cell = screen ? screen.getBoundingClientRect().width / terminal.cols : 0;
+    if (!(cell > 0)) return;
+    const style = getComputedStyle(ui.terminalBox);
+    const room = ui.terminalBox.clientWidth - parseFloat(style.paddingLeft) -
+                 parseFloat(style.paddingRight);
+    const cols = Math.max(kFewestColumns, Math.min(kMostColumns, Math.floor(room / cell)));
+    if (cols !== terminal.cols) terminal.resize(cols, terminal.rows);
+  }
+  fitTerminal();
+  window.addEventListener('resize', fitTerminal);
+
+  const kScrollKeys = { ArrowUp: -1, ArrowDown: 1, PageUp: -15, PageDown: 15 };
+  ui.terminalBox.addEventListener('keydown', (event) => {
+    if (event.target !== ui.terminalBox || !(event.key in kScrollKeys)) return;
+    event.preventDefault();
+    terminal.scrollLines(kScrollKeys[event.key]);
+  });
 
   let kitFiles = [];
+  // What the program's file stages said of the chosen kit: a promise of the ending, or null.
+  let kitCheck = null;
   let keyWaiter = null;
   let running = false;
   const page = {
     lastRun: null, lastMidi: null, clock,
-    // The terminal's lines as shown, trailing blanks cut, for the tests and for copying.
+    // The terminal's lines as shown, a line wrapped at the view's edge joined again, trailing
+    // blanks cut: for the tests and the copyable log.
     terminalText() {
       const buffer = terminal.buffer.active;
       const lines = [];
-      for (let i = 0; i < buffer.length; ++i) lines.push(buffer.getLine(i).translateToString(true));
+      for (let i = 0; i < buffer.length; ++i) {
+        const line = buffer.getLine(i);
+        const text = line.translateToString(true);
+        if (line.isWrapped && lines.length) lines[lines.length - 1] += text;
+        else lines.push(text);
+      }
       while (lines.length && lines[lines.length - 1] === '') lines.pop();
       return lines.join('\n');
     },
@@ -51,6 +95,9 @@
     ui.progress.value = percent;
     ui.progress.textContent = `${percent}%`;
     ui.percent.textContent = `${percent}%`;
+    const said = percent - (percent % kProgressSaidStep);
+    const words = `Update ${said}% done`;
+    if (said > 0 && ui.progressSaid.textContent !== words) ui.progressSaid.textContent = words;
   }
 
   function setOutcome(text, kind) {
@@ -58,11 +105,106 @@
     ui.outcome.className = kind || '';
   }
 
+  function showLog() {
+    ui.logText.textContent = page.terminalText();
+  }
+
+  // The program's endings, each by its last message exactly as printed, and what it means to the
+  // user; `part` where the device was left with part of the image. The words say no more than
+  // the program did.
+  const kStillInUpdateMode = 'The device now holds part of an image and stays in update mode: ' +
+    'leave it switched on and connected, and press Update to send the whole kit again.';
+  const endings = [
+    { said: 'Target update successfully!\n\n', kind: 'success',
+      words: 'Update complete: the device took every record of the kit.' },
+    { said: '\nThe System is restart, please wait!\n\n', kind: 'success',
+      words: 'Update complete: the device said it restarts now. Wait until it is ready before ' +
+             'you switch it off or unplug it.' },
+    { said: "Error: File '*.kit' is not found.\n\n", kit: true,
+      words: 'No kit file: choose or drop the Brevanto kit file, then press Update again.' },
+    { said: 'Error: The fit file is not found.\n\n', kit: true,
+      words: 'This kit is not for the Brevanto: the name of a Brevanto kit begins with ' +
+             '"Brevanto". Choose the Brevanto kit.' },
+    { said: /Error: File '.*' is not found\.\n\n$/, kit: true,
+      words: 'The kit file could not be read. Choose it again.' },
+    { said: 'Error: The upgrade file is error!\n\n', kit: true,
+      words: 'The kit file is damaged: its records do not check out. Download it again.' },
+    { said: 'Error: The MIDI In of device is missing!\n\n',
+      words: 'No MIDI device found. Connect the Brevanto (switched on, USB or MIDI cable in), ' +
+             'then press Update again.' },
+    { said: 'Error: The MIDI Out of device is missing!\n\n',
+      words: 'No MIDI device found. Connect the Brevanto (switched on, USB or MIDI cable in), ' +
+             'then press Update again.',
+      during: `The device was lost during the update. ${kStillInUpdateMode}` },
+    { said: '\nFailed: Target is not responding.\n\n',
+      words: 'The device did not answer. Check that it is switched on and that both MIDI ' +
+             'cables are in, then press Update again.',
+      during: `The device stopped answering during the update. ${kStillInUpdateMode}` },
+    { said: 'Please wait the system reset and retry again!\n\n',
+      words: 'The device is still resetting. Wait a moment, then press Update again.' },
+    { said: 'Error: The device and the upgrade file is not matched!\n\n',
+      words: 'The device answered as another kind of device than this kit is for. Use the kit ' +
+             'for your device.' },
+    { said: '\nError in updating.\n',
+      words: `The device refused a record again and again, and the update stopped. ` +
+             kStillInUpdateMode },
+  ];
+  const kUnknownEnding = { words: 'The update ended; its console text is above.' };
+
+  // The ending of a run from its standard output: the message that stands last before the
+  // prompt, and whether the transfer had begun (its progress line printed), which leaves the
+  // device with part of the image when the device is lost or falls silent.
+  function endingOf(text) {
+    const prompt = text.lastIndexOf(kPrompt);
+    const body = prompt < 0 ? text : text.slice(0, prompt);
+    const found = endings.find((ending) => (typeof ending.said === 'string'
+      ? body.endsWith(ending.said) : ending.said.test(body)));
+    if (!found) return kUnknownEnding;
+    // The message as the program printed it, for the page to quote.
+    const message = (typeof found.said === 'string' ? found.said : body.match(found.said)[0])
+      .trim();
+    if (found.during && body.includes('Transferring..')) {
+      return { ...found, message, words: found.during };
+    }
+    return { ...found, message };
+  }
+
+  function outcomeClass(ending) {
+    return ending.kind || 'failure';
+  }
+
+  // The program's own run with no MIDI port at all: its file stages judge the kit, and a kit they
+  // pass ends at the missing MIDI In. Nothing is asked of the browser.
+  async function checkKit(files) {
+    const decoder = new TextDecoder();
+    let text = '';
+    await TalveronHost.runUpdate({
+      access: null, files, clock: TalveronHost.virtualClock(),
+      output: (bytes) => { text += decoder.decode(bytes, { stream: true }); },
+      waitForKey: (wakeUp) => queueMicrotask(wakeUp),
+    });
+    return { ending: endingOf(text) };
+  }
+
   async function takeFiles(fileList) {
-    kitFiles = await Promise.all(Array.from(fileList, async (file) => ({
+    if (running) return;
+    const files = await Promise.all(Array.from(fileList, async (file) => ({
       name: file.name, bytes: new Uint8Array(await file.arrayBuffer()) })));
+    if (running) return;
+    kitFiles = files;
     ui.kitChosen.textContent = kitFiles.length === 0 ? 'No kit file chosen yet.'
       : `Chosen: ${kitFiles.map((f) => f.name).join(', ')}`;
+    ui.kitRefused.hidden = true;
+    if (kitFiles.length === 0) {
+      kitCheck = null;
+      return;
+    }
+    const check = checkKit(kitFiles);
+    kitCheck = check;
+    const { ending } = await check;
+    if (kitCheck !== check || !ending.kit) return;
+    ui.kitRefused.textContent = `The program refuses this kit: "${ending.message}" ${ending.words}`;
+    ui.kitRefused.hidden = false;
   }
 
   // A kit of valid records for the demo: 256-byte pages, each with its length and checksum.
@@ -103,6 +245,23 @@
     return `MIDI In: ${input.name}. MIDI Out: ${output.name}.`;
   }
 
+  // While the browser's question is open, the page says what it waits for and for how long.
+  async function askedOf(request) {
+    const started = Date.now();
+    const say = () => {
+      const seconds = Math.floor((Date.now() - started) / 1000);
+      ui.waiting.textContent = 'Waiting for your answer to the browser\'s request for MIDI ' +
+        `access, ${seconds} s`;
+    };
+    const ticker = setInterval(say, 1000);
+    try {
+      return await request;
+    } finally {
+      clearInterval(ticker);
+      ui.waiting.textContent = '';
+    }
+  }
+
   async function midiAccess() {
     if (demo) {
       const options = (params.get('device') || '').split(' ').filter(Boolean);
@@ -120,7 +279,8 @@
       timer = setTimeout(() => reject(new Error('unanswered')), kAccessAnswerLimitMs);
     });
     try {
-      return await Promise.race([navigator.requestMIDIAccess({ sysex: true }), unanswered]);
+      return await askedOf(Promise.race([navigator.requestMIDIAccess({ sysex: true }),
+                                         unanswered]));
     } catch (error) {
       const refused = error.name === 'NotAllowedError' || error.name === 'SecurityError';
       if (error.message === 'unanswered') {
@@ -143,30 +303,6 @@
     }
   }
 
-  // The outcome in plain words, from the program's own last message.
-  function outcomeOf(text) {
-    const plain = [
-      ['Target update successfully!', 'Update complete. The device restarts by itself: wait ' +
-        'until it is ready before you switch it off or unplug it.', 'success'],
-      ['The fit file is not found', 'No kit file: choose or drop the Brevanto kit file, then ' +
-        'press Update again.'],
-      ['The upgrade file is error', 'The kit file is damaged or is no Brevanto kit. Download ' +
-        'it again.'],
-      ['is not found', 'The kit file could not be read. Choose it again.'],
-      ['of device is missing', 'No MIDI device found. Connect the Brevanto (switched on, USB ' +
-        'or MIDI cable in), then press Update again.'],
-      ['Target is not responding', 'The device did not answer. Check that it is switched on ' +
-        'and that both MIDI cables are in, then press Update again.'],
-      ['system reset', 'The device is still restarting. Wait a moment, then press Update again.'],
-      ['not matched', 'This kit is for another kind of device. Use the kit for your Brevanto.'],
-    ];
-    for (const [found, words, kind] of plain) {
-      if (text.includes(found)) return [words, kind || 'failure'];
-    }
-    return ['The update did not finish. Keep the device switched on and press Update to try ' +
-            'again.', 'failure'];
-  }
-
   function waitForKey(wakeUp) {
     keyWaiter = wakeUp;
     ui.next.disabled = false;
@@ -177,35 +313,96 @@
     if (!keyWaiter) return;
     const wakeUp = keyWaiter;
     keyWaiter = null;
+    // Focus stays with the run until Update is back, never falls to the page's body.
+    if (document.activeElement === ui.next) ui.runStatus.focus();
     ui.next.disabled = true;
     wakeUp();
   }
 
+  // What the program waits for, from its pauses: after a probe the device's answer, after a
+  // record its verdict.
+  function showWaiting(what, milliseconds) {
+    const seconds = Math.floor(milliseconds / 1000);
+    ui.waiting.textContent = !what ? ''
+      : what === 'verdict' ? `Waiting for the device's verdict on the record, ${seconds} s`
+        : `Waiting for the device's answer, ${seconds} s`;
+  }
+
+  // While a run goes on: the kit and the device lists stay as they are, leaving asks first, the
+  // screen stays on where the browser can keep it so, and a hidden tab is told of.
+  const duringRun = {
+    wakeLock: null,
+    beforeUnload(event) {
+      event.preventDefault();
+      event.returnValue = '';
+    },
+    async keepScreenOn() {
+      if (!running || !navigator.wakeLock || document.hidden) return;
+      // The browser lets a lock go when the tab is hidden; one still held is kept.
+      if (duringRun.wakeLock && !duringRun.wakeLock.released) return;
+      try {
+        duringRun.wakeLock = await navigator.wakeLock.request('screen');
+      } catch (error) {
+        // No wake lock (refused, or no power to spare): the update goes on without one.
+      }
+    },
+    visibility() {
+      ui.hiddenTab.hidden = !document.hidden;
+      if (!document.hidden) duringRun.keepScreenOn();
+    },
+    begin() {
+      for (const control of document.querySelectorAll('[data-run-lock]')) control.disabled = true;
+      window.addEventListener('beforeunload', duringRun.beforeUnload);
+      document.addEventListener('visibilitychange', duringRun.visibility);
+      duringRun.keepScreenOn();
+    },
+    end() {
+      for (const control of document.querySelectorAll('[data-run-lock]')) control.disabled = false;
+      window.removeEventListener('beforeunload', duringRun.beforeUnload);
+      document.removeEventListener('visibilitychange', duringRun.visibility);
+      ui.hiddenTab.hidden = true;
+      if (duringRun.wakeLock) duringRun.wakeLock.release().catch(() => {});
+      duringRun.wakeLock = null;
+    },
+  };
+
   async function update() {
     if (running) return;
     running = true;
+    // The next step is the run: focus goes there before Update is disabled.
+    ui.runStatus.focus();
     ui.update.disabled = true;
+    duringRun.begin();
     showProblem('');
     setOutcome('');
     setProgress(0);
+    ui.progressSaid.textContent = '';
+    let recordsSent = false;
     try {
-      const access = await midiAccess();
-      if (!access) {
+      // A kit the file stages refuse needs no device: the program runs with no MIDI port and
+      // says so itself.
+      const checked = kitCheck ? await kitCheck : null;
+      const kitRefused = !checked || checked.ending.kit;
+      const access = kitRefused ? null : await midiAccess();
+      if (!kitRefused && !access) {
         setOutcome('The update did not start.', 'failure');
         return;
       }
-      ui.deviceFound.textContent = describeDevice(access);
+      if (access) ui.deviceFound.textContent = describeDevice(access);
       terminal.reset();
-      $('terminal').scrollIntoView({ block: 'nearest' });
+      ui.terminalBox.scrollIntoView({ block: 'nearest' });
       const decoder = new TextDecoder();
       let text = '';
-      setOutcome('Updating: keep the device connected and this page open.');
+      if (access) setOutcome('Updating: keep the device connected and this page open.');
       const run = await TalveronHost.runUpdate({
         access, files: kitFiles, clock,
-        // The program's last message is out when it asks for the key: the outcome is known.
+        // The program's last message is out when it asks for the key: the ending is known.
         waitForKey(wakeUp) {
-          const [words, kind] = outcomeOf(text);
-          setOutcome(`${words} Press Continue (or any key) to finish.`, kind);
+          const ending = endingOf(text);
+          setOutcome(`${ending.words} Press Continue (or any key) to finish.`,
+                     outcomeClass(ending));
+          ui.waiting.textContent = '';
+          showLog();
           waitForKey(wakeUp);
         },
         output(bytes) {
@@ -214,15 +411,32 @@
           const percents = text.match(/(\d+)% done/g);
           if (percents) setProgress(parseInt(percents[percents.length - 1], 10));
         },
+        waiting: showWaiting,
+        recordSent() { recordsSent = true; },
+        // Told at once; the program itself ends at its next send, which the gone port refuses.
+        portGone() {
+          showProblem(recordsSent
+            ? 'The device is gone: its MIDI port was disconnected during the update. It now ' +
+              'holds part of an image and stays in update mode: connect it again, leave it ' +
+              'switched on, and press Update to send the whole kit again once this run has ended.'
+            : 'The device is gone: its MIDI port was disconnected before any of the kit was ' +
+              'sent. Connect it again, then press Update again.');
+        },
       });
       page.lastRun = run;
-      const [words, kind] = outcomeOf(text);
-      setOutcome(words, kind);
+      const ending = endingOf(text);
+      setOutcome(ending.words, outcomeClass(ending));
+      showLog();
     } catch (error) {
       setOutcome(`The page stopped: ${error.message}. Reload it and try again.`, 'failure');
     } finally {
       running = false;
+      duringRun.end();
+      ui.waiting.textContent = '';
       ui.update.disabled = false;
+      // The next step is another update: focus goes back to Update, unless the user has moved on.
+      const focused = document.activeElement;
+      if (!focused || focused === document.body || focused === ui.runStatus) ui.update.focus();
     }
   }
 
@@ -230,7 +444,7 @@
   for (const type of ['dragenter', 'dragover']) {
     ui.dropZone.addEventListener(type, (event) => {
       event.preventDefault();
-      ui.dropZone.classList.add('dragging');
+      if (!running) ui.dropZone.classList.add('dragging');
     });
   }
   ui.dropZone.addEventListener('dragleave', () => ui.dropZone.classList.remove('dragging'));
@@ -241,6 +455,9 @@
   });
   ui.update.addEventListener('click', update);
   ui.next.addEventListener('click', pressKey);
+  ui.copyLog.addEventListener('click', () => {
+    if (navigator.clipboard) navigator.clipboard.writeText(ui.logText.textContent).catch(() => {});
+  });
   terminal.onKey(() => pressKey());
   // Any key, as at the console; Tab and the modifier keys still move about the page.
   const kNavigationKeys = ['Tab', 'Shift', 'Control', 'Alt', 'Meta'];
@@ -250,11 +467,15 @@
     pressKey();
   });
 
+  if (/Firefox\//.test(navigator.userAgent) && !demo) $('firefox-note').hidden = false;
   if (demo) {
     $('demo-note').hidden = false;
     ui.sampleKit.hidden = false;
     ui.sampleKit.addEventListener('click', () => {
+      if (running) return;
       kitFiles = [{ name: 'Brevanto_sample.kit', bytes: sampleKit(kSampleKitBytes) }];
+      kitCheck = checkKit(kitFiles);
+      ui.kitRefused.hidden = true;
       ui.kitChosen.textContent = 'Chosen: Brevanto_sample.kit (a sample kit for the demo)';
     });
     ui.deviceFound.textContent = 'Demo: the emulated Brevanto device is connected.';

@@ -4,10 +4,8 @@
 'use strict';
 
 const TalveronHost = (() => {
-  // Pauses shorter than this are waited out in message-loop turns: timers nested as deep as the
-  // program's pauses are held to at least 4 ms by browsers, which would stretch every 1 ms pause.
-  const kShortestTimerPause = 10;
-
+  // A message turn: not held back by the timer clamp of nested timeouts (4 ms), nor, in a hidden
+  // tab, by the browser's once-a-second timer throttling.
   function turnTaker() {
     const channel = new MessageChannel();
     const waiting = [];
@@ -18,20 +16,35 @@ const TalveronHost = (() => {
     };
   }
 
-  // performance.now, the clock Web MIDI stamps its messages on.
+  // A timer that lasts about as long as asked even when nested as deep as the program's pauses:
+  // scheduler.postTask's delay is not clamped; elsewhere one message turn first, since a timeout
+  // set from a message event is not nested in the timeouts before it.
+  function shortTimer(nextTurn) {
+    if (typeof scheduler !== 'undefined' && scheduler.postTask) {
+      return (milliseconds, then) => { scheduler.postTask(then, { delay: milliseconds }); };
+    }
+    return (milliseconds, then) => nextTurn(() => setTimeout(then, milliseconds));
+  }
+
+  // performance.now, the clock Web MIDI stamps its messages on. A pause gives the thread away for
+  // its time, so the core stays idle; only in a hidden tab, whose timers wake once a second or
+  // less, is it waited out in message turns, so that the update keeps its pace there.
   function realClock() {
     const nextTurn = turnTaker();
+    const timer = shortTimer(nextTurn);
     return {
       virtual: false,
       now: () => performance.now(),
       pause(milliseconds, wakeUp) {
         const end = performance.now() + milliseconds;
-        if (milliseconds >= kShortestTimerPause) {
-          setTimeout(wakeUp, milliseconds);
-          return;
-        }
-        const check = () => (performance.now() >= end ? wakeUp() : nextTurn(check));
-        nextTurn(check);
+        // A timer may fire a little early: the rest is waited out, so no pause ends too soon. The
+        // first step is always a later turn: the program may not be woken before it is suspended.
+        const wait = () => {
+          if (document.hidden) nextTurn(check);
+          else timer(Math.max(0, end - performance.now()), check);
+        };
+        const check = () => (performance.now() >= end ? wakeUp() : wait());
+        wait();
       },
     };
   }
@@ -58,17 +71,31 @@ const TalveronHost = (() => {
     return bytes.subarray(1, bytes.length - 1).every((b) => b < 0x80);
   }
 
+  // A hex chunk of a record is ASCII hex digits between F0 and F7; the handshake's probes are not.
+  function isRecordChunk(bytes) {
+    return bytes.length > 2 && bytes.subarray(1, bytes.length - 1)
+      .every((b) => (b >= 0x30 && b <= 0x39) || (b >= 0x41 && b <= 0x46));
+  }
+
   // The ports in the browser's order. Input is queued with the time it arrived and handed to the
-  // program after its next pause, oldest first.
-  function midiHost(access, clock) {
+  // program after its next pause, oldest first. watch: told of every message sent (sent(bytes))
+  // and of an open port that the browser reports disconnected (gone(port)).
+  function midiHost(access, clock, watch) {
     const lists = [Array.from(access.inputs.values()), Array.from(access.outputs.values())];
+    const open = new Set();
     let queue = [];
     let arrivals = 0;
+    const onStateChange = (event) => {
+      const port = event.port;
+      if (port && port.state === 'disconnected' && open.has(port)) watch.gone(port);
+    };
+    if (access.addEventListener) access.addEventListener('statechange', onStateChange);
     return {
       ports: (output) => lists[output ? 1 : 0],
       open(output, index) {
         const port = lists[output ? 1 : 0][index];
-        if (!port) return 1;
+        if (!port || port.state === 'disconnected') return 1;
+        open.add(port);
         if (!output) {
           port.onmidimessage = (event) => {
             queue.push({ port: index, data: new Uint8Array(event.data), at: event.timeStamp,
@@ -79,6 +106,7 @@ const TalveronHost = (() => {
       },
       close(output, index) {
         const port = lists[output ? 1 : 0][index];
+        open.delete(port);
         if (!output) {
           port.onmidimessage = null;
           queue = queue.filter((message) => message.port !== index);
@@ -86,15 +114,19 @@ const TalveronHost = (() => {
         if (port.close) port.close().catch(() => {});
       },
       // 0: taken; 1: the port refused it (gone, or no System Exclusive allowed); 2: Web MIDI
-      // carries no such message on any port, so it is not offered.
+      // carries no such message on any port, so it is not offered. A disconnected port fails at
+      // once, as a browser may still take a message for a port it has just lost.
       send(index, bytes) {
         if (!carriedByWebMidi(bytes)) return 2;
+        const port = lists[1][index];
+        if (port.state === 'disconnected') return 1;
         try {
-          lists[1][index].send(bytes);
-          return 0;
+          port.send(bytes);
         } catch (error) {
           return 1;
         }
+        watch.sent(bytes);
+        return 0;
       },
       takeInput() {
         const now = clock.now();
@@ -109,13 +141,50 @@ const TalveronHost = (() => {
         });
         return first < 0 ? null : queue.splice(first, 1)[0];
       },
+      stop() {
+        if (access.removeEventListener) access.removeEventListener('statechange', onStateChange);
+      },
+    };
+  }
+
+  // The clock as the program sees it, telling the page how long the program has paused since it
+  // last sent (waiting(what, milliseconds): what is 'answer' after a probe, 'verdict' after a
+  // record), in whole seconds as they pass, and null once it sends again.
+  function watchedClock(clock, waiting) {
+    let since = clock.now();
+    let after = 'answer';
+    let shown = 0;
+    return {
+      clock: {
+        virtual: clock.virtual,
+        now: () => clock.now(),
+        pause(milliseconds, wakeUp) {
+          clock.pause(milliseconds, () => {
+            const seconds = Math.floor((clock.now() - since) / 1000);
+            if (seconds !== shown) {
+              shown = seconds;
+              waiting(after, seconds * 1000);
+            }
+            wakeUp();
+          });
+        },
+      },
+      sent(bytes) {
+        since = clock.now();
+        after = isRecordChunk(bytes) ? 'verdict' : 'answer';
+        if (shown !== 0) waiting(null, 0);
+        shown = 0;
+      },
     };
   }
 
   // Runs the program once in a fresh instance. files: [{name, bytes}] written into its current
-  // directory. output(bytes): standard output as it comes. waitForKey(wakeUp): the prompt is shown.
-  // Resolves with the exit status and every byte of standard output.
-  function runUpdate({ access, files, clock, output, waitForKey }) {
+  // directory. access: a MIDIAccess, or null for none (no port at all). output(bytes): standard
+  // output as it comes. waitForKey(wakeUp): the prompt is shown. Optional: waiting(what,
+  // milliseconds) as watchedClock tells it; recordSent() at the first record chunk sent;
+  // portGone(port) when an open port is disconnected. Resolves with the exit status and every byte
+  // of standard output.
+  function runUpdate({ access, files, clock, output, waitForKey, waiting, recordSent, portGone }) {
     return new Promise((resolve, reject) => {
       const transcript = [];
       let pending = [];
@@ -125,15 +194,30 @@ const TalveronHost = (() => {
         pending = [];
         output(bytes);
       };
+      let recordsBegun = false;
+      const watched = watchedClock(clock, waiting || (() => {}));
+      const midi = midiHost(access || { inputs: new Map(), outputs: new Map() }, clock, {
+        sent(bytes) {
+          watched.sent(bytes);
+          if (!recordsBegun && isRecordChunk(bytes)) {
+            recordsBegun = true;
+            if (recordSent) recordSent();
+          }
+        },
+        gone(port) {
+          if (portGone) portGone(port);
+        },
+      });
       const page = {
-        clock,
-        midi: midiHost(access, clock),
+        clock: watched.clock,
+        midi,
         waitForKey(wakeUp) {
           flush();
           waitForKey(wakeUp);
         },
         runEnded(status) {
           flush();
+          midi.stop();
           resolve({ status, transcript: Uint8Array.from(transcript) });
         },
       };
