@@ -175,11 +175,18 @@ TEST(RunTranscript, KitNameShowsEachControlCharacterAsAQuestionMark) {
     }
 }
 
-TEST(RunTranscript, ArgumentsAreIgnored) {
-    ScratchDir dir;
-    const ProcessResult result = runProcess(TALVERON_UPDATE_EXE, {"--help", "x.kit"}, dir.path());
-    EXPECT_EQ(result.out, kBanner + "Error: File '*.kit' is not found.\n\n" + kPrompt);
-    EXPECT_EQ(result.exitStatus, 0);
+// An argument that is no option starts nothing: a user asking for help never flashes a device.
+TEST(RunTranscript, ArgumentsThatAreNoOptionsAreRefused) {
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--help", "x.kit"}, {"-h"}, {"/?"}, {"--list=yes"}, {"--port"}, {"--kit="}}) {
+        ScratchDir dir;
+        dir.write("Brevanto.kit", kitText(makeRecord({1})));
+        const ProcessResult result = runProcess(TALVERON_UPDATE_EXE, args, dir.path());
+        EXPECT_EQ(result.out, "") << args[0];
+        EXPECT_EQ(result.exitStatus, 2) << args[0];
+        EXPECT_NE(result.err.find("\nusage: talveron-update [options]\n"), std::string::npos)
+            << args[0];
+    }
 }
 
 }  // namespace
