@@ -7,8 +7,8 @@
 
 namespace {
 
-// Device numbers as a user types them: decimal digits only, a few of them.
-constexpr size_t kMaxIndexDigits = 4;
+// Device numbers as a user types them: decimal digits only, few enough that no UINT overflows.
+constexpr size_t kMaxIndexDigits = 9;
 
 bool readIndex(const char* text, UINT& index) {
     const size_t length = std::strlen(text);
