@@ -18,7 +18,8 @@
     problem: $('problem'), kitInput: $('kit-input'), dropZone: $('drop-zone'),
     kitChosen: $('kit-chosen'), sampleKit: $('sample-kit'), deviceFound: $('device-found'),
     update: $('update'), next: $('continue'), progress: $('progress'), percent: $('percent'),
-    outcome: $('outcome'),
+    outcome: $('outcome'), findDevices: $('find-devices'), picker: $('device-picker'),
+    plan: $('plan'),
   };
 
   // A Windows console starts a new line at a line feed alone: convertEol.
@@ -58,11 +59,41 @@
     ui.outcome.className = kind || '';
   }
 
+  // One kit at a time: the update sends one kit to one device, and a new pick or drop replaces
+  // the last.
   async function takeFiles(fileList) {
+    if (fileList.length > 1) {
+      showProblem(`${fileList.length} files were given, and the update sends one kit file to ` +
+                  'one device: choose or drop only the kit for your Brevanto.');
+      return;
+    }
+    if (fileList.length === 0) return;
+    showProblem('');
     kitFiles = await Promise.all(Array.from(fileList, async (file) => ({
       name: file.name, bytes: new Uint8Array(await file.arrayBuffer()) })));
-    ui.kitChosen.textContent = kitFiles.length === 0 ? 'No kit file chosen yet.'
-      : `Chosen: ${kitFiles.map((f) => f.name).join(', ')}`;
+    ui.kitChosen.textContent = `Chosen: ${kitFiles[0].name}`;
+    showPlan();
+  }
+
+  // Which kit goes to which device, before Update is pressed.
+  function showPlan() {
+    const chosen = picker.chosenPorts();
+    ui.plan.textContent = kitFiles.length === 1 && chosen.out
+      ? `Update sends ${kitFiles[0].name} to MIDI Out ${chosen.outIndex}: ${chosen.out.name}, ` +
+        `and listens on MIDI In ${chosen.inIndex}: ${chosen.in ? chosen.in.name : 'none'}.`
+      : '';
+  }
+
+  const picker = DevicePicker.create({ inSelect: $('midi-in'), outSelect: $('midi-out'),
+                                       summary: ui.deviceFound, clock, onChange: showPlan });
+
+  // The ports, once the browser has given access to them; false when it has not.
+  async function showDevices() {
+    const access = await midiAccess();
+    if (!access) return null;
+    await picker.show(access);
+    ui.picker.hidden = false;
+    return access;
   }
 
   // A kit of valid records for the demo: 256-byte pages, each with its length and checksum.
@@ -86,21 +117,6 @@
     const lines = [];
     for (let i = 0; i < hex.length; i += 32) lines.push(hex.slice(i, i + 32).join(' '));
     return new TextEncoder().encode(lines.join('\r\n') + '\r\n');
-  }
-
-  // The first port the program will take: it skips the system's own, named Microsoft...
-  function firstUsable(ports) {
-    return Array.from(ports.values()).find((p) => !/^microsoft/i.test(p.name || ''));
-  }
-
-  function describeDevice(access) {
-    const input = firstUsable(access.inputs);
-    const output = firstUsable(access.outputs);
-    if (!input || !output) {
-      return 'No MIDI device found. Connect the Brevanto (switched on, USB or MIDI cable in), ' +
-             'then press Update again.';
-    }
-    return `MIDI In: ${input.name}. MIDI Out: ${output.name}.`;
   }
 
   async function midiAccess() {
@@ -189,19 +205,20 @@
     setOutcome('');
     setProgress(0);
     try {
-      const access = await midiAccess();
+      const access = await showDevices();
       if (!access) {
         setOutcome('The update did not start.', 'failure');
         return;
       }
-      ui.deviceFound.textContent = describeDevice(access);
+      const args = picker.argumentsFor();
+      picker.setBusy(true);
       terminal.reset();
       $('terminal').scrollIntoView({ block: 'nearest' });
       const decoder = new TextDecoder();
       let text = '';
       setOutcome('Updating: keep the device connected and this page open.');
       const run = await TalveronHost.runUpdate({
-        access, files: kitFiles, clock,
+        access, files: kitFiles, clock, args,
         // The program's last message is out when it asks for the key: the outcome is known.
         waitForKey(wakeUp) {
           const [words, kind] = outcomeOf(text);
@@ -222,6 +239,7 @@
       setOutcome(`The page stopped: ${error.message}. Reload it and try again.`, 'failure');
     } finally {
       running = false;
+      picker.setBusy(false);
       ui.update.disabled = false;
     }
   }
@@ -240,6 +258,11 @@
     takeFiles(event.dataTransfer.files);
   });
   ui.update.addEventListener('click', update);
+  ui.findDevices.addEventListener('click', async () => {
+    if (running) return;
+    showProblem('');
+    await showDevices();
+  });
   ui.next.addEventListener('click', pressKey);
   terminal.onKey(() => pressKey());
   // Any key, as at the console; Tab and the modifier keys still move about the page.
@@ -256,6 +279,7 @@
     ui.sampleKit.addEventListener('click', () => {
       kitFiles = [{ name: 'Brevanto_sample.kit', bytes: sampleKit(kSampleKitBytes) }];
       ui.kitChosen.textContent = 'Chosen: Brevanto_sample.kit (a sample kit for the demo)';
+      showPlan();
     });
     ui.deviceFound.textContent = 'Demo: the emulated Brevanto device is connected.';
   }
