@@ -40,7 +40,8 @@ set(TALVERON_WEB_PAGE_FILES
   web/page/page.css
   web/page/page.js
   web/page/page_host.js
-  web/page/emulated_midi_access.js)
+  web/page/emulated_midi_access.js
+  web/page/device_picker.js)
 set(TALVERON_WEB_BUILT_FILES
   ${CMAKE_CURRENT_BINARY_DIR}/talveron-update.js
   ${CMAKE_CURRENT_BINARY_DIR}/talveron-update.wasm

@@ -35,7 +35,9 @@ const char* const kSimUsage =
     "  --wire-log FILE       every message an Out device accepted, as hex, one per line\n"
     "  --flashed FILE        what the device stored, written when the run ends\n"
     "  --virtual-time yes    pauses, the clock and the device's delays on a virtual clock: "
-    "waits cost no real time\n";
+    "waits cost no real time\n"
+    "and the options of talveron-update (see its --help): --list, --port, --in, --out, --kit,\n"
+    "--exit-status, --version\n";
 
 namespace {
 

@@ -34,7 +34,8 @@ namespace {
 const char* const kUsage =
     "usage: brevanto-device [options]\n"
     "Plays a Brevanto device on MIDI ports of its own until stopped.\n"
-    "  --port NAME           name of its ports (default \"Brevanto MIDI\")\n"
+    "  --port NAME           name of its ports (default \"Brevanto MIDI\") and, other than the\n"
+    "                        default, of its sequencer client, as another instrument has\n"
     "  --identity CODE       reply to a probe (default 0x33; 0x15: still resetting)\n"
     "  --probes A|B|AB|none  probes it answers (default AB; none: a silent device)\n"
     "  --reply N=CODE[/K]    record N answered CODE (or none) on its first K attempts\n"
@@ -51,6 +52,7 @@ const char* const kUsage =
     "  --raw-midi FILE       plays on this raw MIDI device (/dev/snd/midiC7D0) instead\n";
 
 constexpr const char* kClientName = "Brevanto";
+constexpr const char* kDefaultPort = "Brevanto MIDI";
 constexpr long kDefaultExitAfterSeconds = 600;
 // A week: far beyond any test, and far below where the deadline's clock arithmetic overflows.
 constexpr long kMaxExitAfterSeconds = 604800;
@@ -68,7 +70,7 @@ void onStopSignal(int) {
 }
 
 struct Options {
-    std::string port = "Brevanto MIDI";
+    std::string port = kDefaultPort;
     emu::SimOptions sim;  // only the device's script, answer delay and noise are used
     std::string receivedLog;
     std::string flashed;
@@ -286,8 +288,11 @@ int runRaw(const Options& options) {
 }
 
 int run(const Options& options) {
-    RtMidiOut out(RtMidi::LINUX_ALSA, kClientName);
-    RtMidiIn in(RtMidi::LINUX_ALSA, kClientName);
+    // A device standing in for another instrument (a keyboard listed first) is a client of that
+    // name, so that a port is told apart by its client's name as on a real setup.
+    const std::string client = options.port == kDefaultPort ? kClientName : options.port;
+    RtMidiOut out(RtMidi::LINUX_ALSA, client);
+    RtMidiIn in(RtMidi::LINUX_ALSA, client);
     out.setErrorCallback(reportError);
     in.setErrorCallback(reportError);
     Station station(options, [&out](const emu::Bytes& bytes) {

@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/run_update.h"
+#include "driver/parse_command_line.h"
+#include "driver/run_command_line.h"
 #include "emu/emulated_setup.h"
 #include "platform/win_base.h"
 
@@ -28,9 +29,21 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
+    // The updater's own options go to its command line, the rest are the simulator's.
+    std::vector<const char*> runArgs{argv[0]};
+    std::vector<std::string> simArgs;
+    for (int i = 1; i < argc; ++i) {
+        const int taken = runOptionArguments(argv[i]);
+        if (taken == 0) {
+            simArgs.push_back(argv[i]);
+            continue;
+        }
+        runArgs.push_back(argv[i]);
+        if (taken == 2 && i + 1 < argc) runArgs.push_back(argv[++i]);
+    }
     emu::SimOptions options;
     std::string error;
-    if (!emu::parseSimOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
+    if (!emu::parseSimOptions(simArgs, options, error)) {
         std::fprintf(stderr, "talveron-update-sim: %s\n%s", error.c_str(), emu::kSimUsage);
         return 2;
     }
@@ -47,7 +60,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const auto device = emu::setUpEmulation(options);
-    const int status = runUpdate();
+    const int status =
+        runCommandLine("talveron-update-sim", static_cast<int>(runArgs.size()), runArgs.data());
     bool written = true;
     if (!options.wireLog.empty()) {
         written = emu::writeFile(options.wireLog, emu::wireLogText(emu::sentMessages())) && written;

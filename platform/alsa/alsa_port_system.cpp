@@ -143,6 +143,19 @@ class AlsaPortSystem : public winmm_face::PortSystem {
 
     void reportNoDevice() override { alsa::reportNoDevice(); }
 
+    // A card's port is sent to straight (see openOutput); every other port is another program's.
+    std::string portNote(const PortInfo& port, bool output) override {
+        int client = 0;
+        int number = 0;
+        std::string device;
+        if (!sequencerAddress(port.name, client, number) ||
+            !rawMidiDeviceOf(client, number, device)) {
+            return "another program's port";
+        }
+        return output ? "a sound card's port, sent through raw MIDI " + device
+                      : "a sound card's port, read through the sequencer";
+    }
+
   private:
     std::mutex mutex_;
     std::unique_ptr<RtMidiIn> inputLister_;

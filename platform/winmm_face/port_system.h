@@ -64,6 +64,9 @@ class PortSystem {
     virtual MMRESULT openOutput(const PortInfo& port, std::unique_ptr<OutputPortLink>& link) = 0;
     // Called when the first device cannot be opened because there is none.
     virtual void reportNoDevice() {}
+    // A few words on how a listed port is reached, for a user choosing among them; empty when
+    // there is nothing to tell.
+    virtual std::string portNote(const PortInfo& /*port*/, bool /*output*/) { return {}; }
 };
 
 // The port system the face uses, defined by the one linked in.

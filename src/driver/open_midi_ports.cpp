@@ -10,12 +10,16 @@ constexpr UINT kFirstDeviceIndex = 0;
 
 }  // namespace
 
-StageResult openMidiPorts() {
-    if (openMidiIn(kFirstDeviceIndex) != MMSYSERR_NOERROR) {
+StageResult openMidiPorts(const PortChoice& choice) {
+    const MMRESULT in = choice.in.chosen ? openChosenMidiIn(choice.in.index, choice.in.name)
+                                         : openMidiIn(kFirstDeviceIndex);
+    if (in != MMSYSERR_NOERROR) {
         printText(ConsoleText::kMidiInMissing);
         return StageResult::kStop;
     }
-    if (openMidiOut(kFirstDeviceIndex) != MMSYSERR_NOERROR) {
+    const MMRESULT out = choice.out.chosen ? openChosenMidiOut(choice.out.index, choice.out.name)
+                                           : openMidiOut(kFirstDeviceIndex);
+    if (out != MMSYSERR_NOERROR) {
         printText(ConsoleText::kMidiOutMissing);
         return StageResult::kStop;
     }

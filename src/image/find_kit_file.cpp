@@ -10,6 +10,25 @@ namespace {
 
 constexpr size_t kFamilyPrefixLength = 8;
 
+bool isPathSeparator(char character) {
+#ifdef _WIN32
+    return character == '/' || character == '\\' || character == ':';
+#else
+    return character == '/';
+#endif
+}
+
+// The identity code of the family a file name's prefix names; the name alone, no directory.
+StageResult takeFamily(const char* fileName, uint8_t& identityCode) {
+    if (!asciiPrefixMatches(fileName, kBrevantoPrefix, kFamilyPrefixLength)) {
+        identityCode = 0;
+        printText(ConsoleText::kFamilyNotFound);
+        return StageResult::kStop;
+    }
+    identityCode = kBrevantoIdentityCode;
+    return StageResult::kContinue;
+}
+
 }  // namespace
 
 StageResult findKitFile(char (&kitFileName)[kKitFileNameSize], uint8_t& identityCode) {
@@ -32,11 +51,15 @@ StageResult findKitFile(char (&kitFileName)[kKitFileNameSize], uint8_t& identity
     std::memcpy(kitFileName, entry.cFileName, nameLength);
     kitFileName[nameLength] = '\0';
 
-    if (!asciiPrefixMatches(kitFileName, kBrevantoPrefix, kFamilyPrefixLength)) {
-        identityCode = 0;
-        printText(ConsoleText::kFamilyNotFound);
-        return StageResult::kStop;
+    return takeFamily(kitFileName, identityCode);
+}
+
+StageResult findNamedKitFile(const char* path, uint8_t& identityCode) {
+    const char* fileName = path;
+    for (const char* at = path; *at != '\0'; ++at) {
+        if (isPathSeparator(*at)) {
+            fileName = at + 1;
+        }
     }
-    identityCode = kBrevantoIdentityCode;
-    return StageResult::kContinue;
+    return takeFamily(fileName, identityCode);
 }

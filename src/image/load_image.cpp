@@ -7,12 +7,19 @@
 #include "image/find_kit_file.h"
 #include "platform/win_base.h"
 
+namespace {
+
+// A kit file the user named may have a path of any length; the console shows that much of it.
+constexpr size_t kShownFileNameSize = MAX_PATH;
+
+}  // namespace
+
 StageResult loadImage(const char* kitFileName, ImageBuffer& image) {
     // Binary mode: line ends are whitespace to the decoder whatever the platform writes. Only a
     // regular file: a folder or a pipe of that name is no kit, and a pipe would never end.
     std::FILE* file = openRegularFile(kitFileName);
     // The name as the console may show it, in a copy: the file is opened by its real name.
-    char shownName[kKitFileNameSize];
+    char shownName[kShownFileNameSize];
     printableFileName(kitFileName, shownName, sizeof shownName);
     if (file == nullptr) {
         printText(ConsoleText::kFileNotFound, shownName);

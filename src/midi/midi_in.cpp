@@ -5,6 +5,7 @@
 #include "common/console_text.h"
 #include "midi/device_name_filter.h"
 #include "midi/midi_port.h"
+#include "platform/midi_device_list.h"
 
 namespace {
 
@@ -37,31 +38,52 @@ MMRESULT armReception() {
     return midiInStart(midiPort.inHandle);
 }
 
+// Opens input device index, prints its line and arms reception; systemDevice tells whether its
+// name is one the search skips. An open that fails leaves the port closed.
+MMRESULT openInputDevice(UINT index, bool& systemDevice) {
+    MMRESULT result =
+        midiInOpen(&midiPort.inHandle, index, reinterpret_cast<DWORD_PTR>(&onMidiInput),
+                   kNoInstanceData, CALLBACK_FUNCTION);
+    if (result != MMSYSERR_NOERROR) {
+        // Also the way the search ends after the last device.
+        midiPort.inOpen.store(0);
+        return result;
+    }
+    MIDIINCAPSA caps;
+    std::memset(&caps, 0, sizeof caps);
+    // A device whose caps cannot be read has an empty name, which the filter lets through.
+    midiInGetDevCapsA(index, &caps, sizeof caps);
+    caps.szPname[sizeof caps.szPname - 1] = '\0';
+    printText(ConsoleText::kMidiInDevice);
+
+    result = armReception();
+    systemDevice = isSystemMidiDevice(caps.szPname);
+    return result;
+}
+
 }  // namespace
 
 MMRESULT openMidiIn(UINT startIndex) {
     for (UINT index = startIndex;; ++index) {
-        MMRESULT result =
-            midiInOpen(&midiPort.inHandle, index, reinterpret_cast<DWORD_PTR>(&onMidiInput),
-                       kNoInstanceData, CALLBACK_FUNCTION);
-        if (result != MMSYSERR_NOERROR) {
-            // Also the way the search ends after the last device.
-            midiPort.inOpen.store(0);
-            return result;
-        }
-        MIDIINCAPSA caps;
-        std::memset(&caps, 0, sizeof caps);
-        // A device whose caps cannot be read has an empty name, which the filter lets through.
-        midiInGetDevCapsA(index, &caps, sizeof caps);
-        caps.szPname[sizeof caps.szPname - 1] = '\0';
-        printText(ConsoleText::kMidiInDevice);
-
-        result = armReception();
-        if (!isSystemMidiDevice(caps.szPname)) {
+        bool systemDevice = false;
+        const MMRESULT result = openInputDevice(index, systemDevice);
+        if (result != MMSYSERR_NOERROR || !systemDevice) {
             return result;
         }
         closeMidiIn();
     }
+}
+
+MMRESULT openChosenMidiIn(UINT index, const char* name) {
+    // The list may have changed since the user's choice was made from it: a device that is no
+    // longer the one chosen is taken as missing, never opened in its place.
+    MidiDeviceListing now;
+    if (!midiInDeviceListing(index, now) || std::strcmp(now.name, name) != 0) {
+        midiPort.inOpen.store(0);
+        return MMSYSERR_BADDEVICEID;
+    }
+    bool systemDevice = false;
+    return openInputDevice(index, systemDevice);
 }
 
 int closeMidiIn() {

@@ -11,6 +11,11 @@
 // arms reception and starts it. Returns the platform result, 0 on success.
 MMRESULT openMidiIn(UINT startIndex);
 
+// Opens input device index, the one the user chose by the name given, whatever that name begins
+// with; arms reception and starts it. A device of that index that no longer has that name is not
+// opened (MMSYSERR_BADDEVICEID).
+MMRESULT openChosenMidiIn(UINT index, const char* name);
+
 // Returns 1 if the port was open and has been closed, 0 if there was nothing to close.
 int closeMidiIn();
 

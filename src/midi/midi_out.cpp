@@ -5,34 +5,55 @@
 #include "common/console_text.h"
 #include "midi/device_name_filter.h"
 #include "midi/midi_port.h"
+#include "platform/midi_device_list.h"
 
 namespace {
 
 constexpr DWORD_PTR kNoCallback = 0;
 constexpr DWORD_PTR kNoInstanceData = 0;
 
+// Opens output device index and prints its line; systemDevice tells whether its name is one the
+// search skips.
+MMRESULT openOutputDevice(UINT index, bool& systemDevice) {
+    const MMRESULT result =
+        midiOutOpen(&midiPort.outHandle, index, kNoCallback, kNoInstanceData, CALLBACK_NULL);
+    if (result != MMSYSERR_NOERROR) {
+        midiPort.outOpen = 0;
+        return result;
+    }
+    MIDIOUTCAPSA caps;
+    std::memset(&caps, 0, sizeof caps);
+    midiOutGetDevCapsA(index, &caps, sizeof caps);
+    caps.szPname[sizeof caps.szPname - 1] = '\0';
+    printText(ConsoleText::kMidiOutDevice);
+
+    midiPort.outOpen = 1;
+    systemDevice = isSystemMidiDevice(caps.szPname);
+    return MMSYSERR_NOERROR;
+}
+
 }  // namespace
 
 MMRESULT openMidiOut(UINT startIndex) {
     for (UINT index = startIndex;; ++index) {
-        const MMRESULT result =
-            midiOutOpen(&midiPort.outHandle, index, kNoCallback, kNoInstanceData, CALLBACK_NULL);
-        if (result != MMSYSERR_NOERROR) {
-            midiPort.outOpen = 0;
+        bool systemDevice = false;
+        const MMRESULT result = openOutputDevice(index, systemDevice);
+        if (result != MMSYSERR_NOERROR || !systemDevice) {
             return result;
-        }
-        MIDIOUTCAPSA caps;
-        std::memset(&caps, 0, sizeof caps);
-        midiOutGetDevCapsA(index, &caps, sizeof caps);
-        caps.szPname[sizeof caps.szPname - 1] = '\0';
-        printText(ConsoleText::kMidiOutDevice);
-
-        midiPort.outOpen = 1;
-        if (!isSystemMidiDevice(caps.szPname)) {
-            return MMSYSERR_NOERROR;
         }
         closeMidiOut();
     }
+}
+
+MMRESULT openChosenMidiOut(UINT index, const char* name) {
+    // As for MIDI In: a device that is no longer the one chosen is taken as missing.
+    MidiDeviceListing now;
+    if (!midiOutDeviceListing(index, now) || std::strcmp(now.name, name) != 0) {
+        midiPort.outOpen = 0;
+        return MMSYSERR_BADDEVICEID;
+    }
+    bool systemDevice = false;
+    return openOutputDevice(index, systemDevice);
 }
 
 int closeMidiOut() {

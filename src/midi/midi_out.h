@@ -17,6 +17,10 @@ constexpr int kMaxStillPlayingWaits = 50;
 // Opens the first output device from startIndex on whose name does not begin with "Microsoft".
 MMRESULT openMidiOut(UINT startIndex);
 
+// Opens output device index, the one the user chose by the name given, whatever that name begins
+// with. A device of that index that no longer has that name is not opened (MMSYSERR_BADDEVICEID).
+MMRESULT openChosenMidiOut(UINT index, const char* name);
+
 // Returns 1 if the port was open and has been closed, 0 if there was nothing to close.
 int closeMidiOut();
 

@@ -9,6 +9,8 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -175,11 +177,51 @@ TEST(RunTranscript, KitNameShowsEachControlCharacterAsAQuestionMark) {
     }
 }
 
-TEST(RunTranscript, ArgumentsAreIgnored) {
+// An argument that is no option starts nothing: a user asking for help never flashes a device.
+TEST(RunTranscript, ArgumentsThatAreNoOptionsAreRefused) {
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--help", "x.kit"}, {"-h"}, {"/?"}, {"--list=yes"}, {"--port"}, {"--kit="}}) {
+        ScratchDir dir;
+        dir.write("Brevanto.kit", kitText(makeRecord({1})));
+        const ProcessResult result = runProcess(TALVERON_UPDATE_EXE, args, dir.path());
+        EXPECT_EQ(result.out, "") << args[0];
+        EXPECT_EQ(result.exitStatus, 2) << args[0];
+        EXPECT_NE(result.err.find("\nusage: talveron-update [options]\n"), std::string::npos)
+            << args[0];
+    }
+}
+
+// The usage is what --help prints, before anything is opened; the manual page names every
+// option and exit status it does, so that the two cannot drift apart unseen.
+TEST(RunTranscript, HelpPrintsTheUsageTheManualPageAgreesWith) {
     ScratchDir dir;
-    const ProcessResult result = runProcess(TALVERON_UPDATE_EXE, {"--help", "x.kit"}, dir.path());
-    EXPECT_EQ(result.out, kBanner + "Error: File '*.kit' is not found.\n\n" + kPrompt);
-    EXPECT_EQ(result.exitStatus, 0);
+    dir.write("Brevanto.kit", kitText(makeRecord({1})));
+    const ProcessResult help = runProcess(TALVERON_UPDATE_EXE, {"--help"}, dir.path());
+    EXPECT_EQ(help.exitStatus, 0);
+    EXPECT_EQ(help.err, "");
+    ASSERT_EQ(help.out.rfind("usage: talveron-update [options]\n", 0), 0u);
+    const ProcessResult version = runProcess(TALVERON_UPDATE_EXE, {"--version"}, dir.path());
+    EXPECT_EQ(version.out, "talveron-update " TALVERON_VERSION_TEXT "\n");
+
+    std::ifstream manFile(TALVERON_MAN_PAGE);
+    const std::string man((std::istreambuf_iterator<char>(manFile)),
+                          std::istreambuf_iterator<char>());
+    ASSERT_FALSE(man.empty());
+    for (size_t at = help.out.find("  --"); at != std::string::npos;
+         at = help.out.find("  --", at + 1)) {
+        const size_t end = help.out.find(' ', at + 2);
+        std::string option = help.out.substr(at + 2, end - at - 2);
+        // The manual page's roff writes each hyphen as \-.
+        std::string roff;
+        for (char c : option) roff += c == '-' ? std::string("\\-") : std::string(1, c);
+        EXPECT_TRUE(man.find(".B " + roff) != std::string::npos ||
+                    man.find(".BI " + roff) != std::string::npos)
+            << option;
+    }
+    for (const char* status : {".B 0\nupdated", ".B 3\nkit file not found", ".B 4\nno MIDI device",
+                               ".B 5\ndevice not responding", ".B 6\nupdate failed"}) {
+        EXPECT_NE(man.find(status), std::string::npos) << status;
+    }
 }
 
 }  // namespace

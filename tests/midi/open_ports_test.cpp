@@ -84,7 +84,7 @@ TEST_F(OpenPortsTest, InputDeviceChoice) {
 TEST_F(OpenPortsTest, OpensInputAndStartsItBeforeLookingForOutput) {
     reset(inNames({"Brevanto MIDI"}), outNames({"Microsoft GS Wavetable Synth", "Brevanto MIDI"}));
     StdoutCapture capture;
-    EXPECT_EQ(openMidiPorts(), StageResult::kContinue);
+    EXPECT_EQ(openMidiPorts(PortChoice{}), StageResult::kContinue);
     EXPECT_EQ(capture.text(), kInLine + kOutLine + kOutLine);
     const std::vector<std::string> expected = {"midiInOpen 0", "midiInStart", "midiOutOpen 0",
                                                "midiOutClose", "midiOutOpen 1"};
@@ -136,7 +136,7 @@ TEST_F(OpenPortsTest, MissingDevices) {
     for (const auto& c : cases) {
         reset(c.in, outNames(c.out));
         StdoutCapture capture;
-        EXPECT_EQ(openMidiPorts(), StageResult::kStop) << c.name;
+        EXPECT_EQ(openMidiPorts(PortChoice{}), StageResult::kStop) << c.name;
         EXPECT_EQ(capture.text(), c.expected) << c.name;
         bool outOpened = false;
         for (const auto& call : emu::callLog()) outOpened |= call.rfind("midiOutOpen", 0) == 0;

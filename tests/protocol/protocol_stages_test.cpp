@@ -46,7 +46,7 @@ class ProtocolStagesTest : public ::testing::Test {
         auto device = emu::setUpEmulation(options);
         midiPort.replyCount.store(0);
         StdoutCapture quiet;
-        EXPECT_EQ(openMidiPorts(), StageResult::kContinue);
+        EXPECT_EQ(openMidiPorts(PortChoice{}), StageResult::kContinue);
         return device;
     }
 
@@ -171,7 +171,7 @@ TEST_F(ProtocolStagesTest, EveryHexChunkIsFollowedByAPause) {
             },
             out);
         StdoutCapture quiet;
-        ASSERT_EQ(openMidiPorts(), StageResult::kContinue) << link.name;
+        ASSERT_EQ(openMidiPorts(PortChoice{}), StageResult::kContinue) << link.name;
         LARGE_INTEGER start;
         QueryPerformanceCounter(&start);
         ASSERT_EQ(handshake(kIdentityCode), StageResult::kContinue) << link.name;
@@ -208,7 +208,7 @@ TEST_F(ProtocolStagesTest, DeviceAnsweringTwiceIsStoppedBeforeTheNextRecord) {
                       }
                   });
     StdoutCapture capture;
-    ASSERT_EQ(openMidiPorts(), StageResult::kContinue);
+    ASSERT_EQ(openMidiPorts(PortChoice{}), StageResult::kContinue);
     ASSERT_EQ(handshake(kIdentityCode), StageResult::kContinue);
     EXPECT_EQ(transferImage(stagedImage), StageResult::kStop);
     EXPECT_EQ(capture.text(),

@@ -210,6 +210,46 @@ async function main() {
       });
     }
 
+    // A keyboard listed first: preselected, as a run with no device named takes it; the
+    // Brevanto chosen on one side is chosen on the other, and the run is the simulator's with
+    // that port named.
+    await check('two devices, the second chosen', async () => {
+      const options = ['--in-ports', 'USB Keyboard,Brevanto MIDI',
+                       '--out-ports', 'USB Keyboard,Brevanto MIDI'];
+      const expected = runSimulator(kits.sample, [...options, '--port', '1']);
+      const probeAUnheard = runSimulator(kits.sample, [...withoutProbeA(options), '--port', '1']);
+      const { page, errors } = await openPage(context, origin, '?virtual-time', standIn(options));
+      await chooseKit(page, kits.sample);
+      await page.click('#find-devices');
+      await page.waitForSelector('#device-picker:not([hidden])');
+      assert.strictEqual(await page.inputValue('#midi-in'), 'emulated-input-0');
+      assert.strictEqual(await page.inputValue('#midi-out'), 'emulated-output-0');
+      await page.selectOption('#midi-in', 'emulated-input-1');
+      assert.strictEqual(await page.inputValue('#midi-out'), 'emulated-output-1');
+      assert.match(await page.textContent('#plan'),
+                   /sends Brevanto_sample\.kit to MIDI Out 1: Brevanto MIDI, and listens on MIDI In 1/);
+      const run = await runToEnd(page);
+      assert.deepStrictEqual(errors, []);
+      assert.strictEqual(Buffer.from(run.stdout).toString('latin1'),
+                         expected.stdout.toString('latin1'), 'standard output');
+      assert.strictEqual(carriedByWebMidi(run.wire), carriedByWebMidi(probeAUnheard.wire), 'wire');
+      await screenshot(page, 'two-devices', ['1: Brevanto MIDI', 'Update complete']);
+      await page.close();
+    });
+
+    // Two kits dropped at once: refused, and the one chosen before stays.
+    await check('several kits at once', async () => {
+      const { page, errors } = await openPage(context, origin, '?virtual-time', standIn([]));
+      await chooseKit(page, kits.sample);
+      await chooseKit(page, [{ name: 'Brevanto_v1.kit', bytes: sample },
+                             { name: 'Brevanto_v2.kit', bytes: sample }], true);
+      await page.waitForSelector('#problem:not([hidden])');
+      assert.match(await page.textContent('#problem'), /2 files were given/);
+      assert.strictEqual(await page.textContent('#kit-chosen'), 'Chosen: Brevanto_sample.kit');
+      assert.deepStrictEqual(errors, []);
+      await page.close();
+    });
+
     // Chromium's own Web MIDI, granted, where it finds no MIDI system (no ALSA sequencer here):
     // it refuses access with InvalidStateError, and the page says so without running.
     await check('Chromium Web MIDI without a MIDI system', async () => {

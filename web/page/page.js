@@ -29,7 +29,8 @@
     runStatus: $('run-status'), progress: $('progress'), percent: $('percent'),
     waiting: $('waiting'), hiddenTab: $('hidden-tab'), progressSaid: $('progress-said'),
     outcome: $('outcome'), terminalBox: $('terminal'), logText: $('log-text'),
-    copyLog: $('copy-log'),
+    copyLog: $('copy-log'), findDevices: $('find-devices'), picker: $('device-picker'),
+    plan: $('plan'),
   };
 
   // A Windows console starts a new line at a line feed alone: convertEol.
@@ -186,19 +187,24 @@
     return { ending: endingOf(text) };
   }
 
+  // One kit at a time: the update sends one kit to one device, and a new pick or drop replaces
+  // the last.
   async function takeFiles(fileList) {
     if (running) return;
+    if (fileList.length > 1) {
+      showProblem(`${fileList.length} files were given, and the update sends one kit file to ` +
+                  'one device: choose or drop only the kit for your Brevanto.');
+      return;
+    }
+    if (fileList.length === 0) return;
+    showProblem('');
     const files = await Promise.all(Array.from(fileList, async (file) => ({
       name: file.name, bytes: new Uint8Array(await file.arrayBuffer()) })));
     if (running) return;
     kitFiles = files;
-    ui.kitChosen.textContent = kitFiles.length === 0 ? 'No kit file chosen yet.'
-      : `Chosen: ${kitFiles.map((f) => f.name).join(', ')}`;
+    ui.kitChosen.textContent = `Chosen: ${kitFiles[0].name}`;
     ui.kitRefused.hidden = true;
-    if (kitFiles.length === 0) {
-      kitCheck = null;
-      return;
-    }
+    showPlan();
     const check = checkKit(kitFiles);
     kitCheck = check;
     const { ending } = await check;
@@ -230,19 +236,25 @@
     return new TextEncoder().encode(lines.join('\r\n') + '\r\n');
   }
 
-  // The first port the program will take: it skips the system's own, named Microsoft...
-  function firstUsable(ports) {
-    return Array.from(ports.values()).find((p) => !/^microsoft/i.test(p.name || ''));
+  // Which kit goes to which device, before Update is pressed.
+  function showPlan() {
+    const chosen = picker.chosenPorts();
+    ui.plan.textContent = kitFiles.length === 1 && chosen.out
+      ? `Update sends ${kitFiles[0].name} to MIDI Out ${chosen.outIndex}: ${chosen.out.name}, ` +
+        `and listens on MIDI In ${chosen.inIndex}: ${chosen.in ? chosen.in.name : 'none'}.`
+      : '';
   }
 
-  function describeDevice(access) {
-    const input = firstUsable(access.inputs);
-    const output = firstUsable(access.outputs);
-    if (!input || !output) {
-      return 'No MIDI device found. Connect the Brevanto (switched on, USB or MIDI cable in), ' +
-             'then press Update again.';
-    }
-    return `MIDI In: ${input.name}. MIDI Out: ${output.name}.`;
+  const picker = DevicePicker.create({ inSelect: $('midi-in'), outSelect: $('midi-out'),
+                                       summary: ui.deviceFound, clock, onChange: showPlan });
+
+  // The ports, once the browser has given access to them; null when it has not.
+  async function showDevices() {
+    const access = await midiAccess();
+    if (!access) return null;
+    await picker.show(access);
+    ui.picker.hidden = false;
+    return access;
   }
 
   // While the browser's question is open, the page says what it waits for and for how long.
@@ -383,19 +395,20 @@
       // says so itself.
       const checked = kitCheck ? await kitCheck : null;
       const kitRefused = !checked || checked.ending.kit;
-      const access = kitRefused ? null : await midiAccess();
+      const access = kitRefused ? null : await showDevices();
       if (!kitRefused && !access) {
         setOutcome('The update did not start.', 'failure');
         return;
       }
-      if (access) ui.deviceFound.textContent = describeDevice(access);
+      const args = access ? picker.argumentsFor() : [];
+      picker.setBusy(true);
       terminal.reset();
       ui.terminalBox.scrollIntoView({ block: 'nearest' });
       const decoder = new TextDecoder();
       let text = '';
       if (access) setOutcome('Updating: keep the device connected and this page open.');
       const run = await TalveronHost.runUpdate({
-        access, files: kitFiles, clock,
+        access, files: kitFiles, clock, args,
         // The program's last message is out when it asks for the key: the ending is known.
         waitForKey(wakeUp) {
           const ending = endingOf(text);
@@ -432,6 +445,7 @@
     } finally {
       running = false;
       duringRun.end();
+      picker.setBusy(false);
       ui.waiting.textContent = '';
       ui.update.disabled = false;
       // The next step is another update: focus goes back to Update, unless the user has moved on.
@@ -454,6 +468,11 @@
     takeFiles(event.dataTransfer.files);
   });
   ui.update.addEventListener('click', update);
+  ui.findDevices.addEventListener('click', async () => {
+    if (running) return;
+    showProblem('');
+    await showDevices();
+  });
   ui.next.addEventListener('click', pressKey);
   ui.copyLog.addEventListener('click', () => {
     if (navigator.clipboard) navigator.clipboard.writeText(ui.logText.textContent).catch(() => {});
@@ -477,6 +496,7 @@
       kitCheck = checkKit(kitFiles);
       ui.kitRefused.hidden = true;
       ui.kitChosen.textContent = 'Chosen: Brevanto_sample.kit (a sample kit for the demo)';
+      showPlan();
     });
     ui.deviceFound.textContent = 'Demo: the emulated Brevanto device is connected.';
   }

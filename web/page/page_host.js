@@ -184,7 +184,9 @@ const TalveronHost = (() => {
   // milliseconds) as watchedClock tells it; recordSent() at the first record chunk sent;
   // portGone(port) when an open port is disconnected. Resolves with the exit status and every byte
   // of standard output.
-  function runUpdate({ access, files, clock, output, waitForKey, waiting, recordSent, portGone }) {
+  // args: the program's options (the devices the user picked), none for the bare run.
+  function runUpdate({ access, files, clock, output, waitForKey, waiting, recordSent, portGone,
+                       args = [] }) {
     return new Promise((resolve, reject) => {
       const transcript = [];
       let pending = [];
@@ -237,7 +239,7 @@ const TalveronHost = (() => {
         onAbort: (what) => reject(new Error(`the program stopped: ${what}`)),
       }).then((module) => {
         try {
-          module.callMain([]);
+          module.callMain(args);
         } catch (error) {
           reject(error);
         }
@@ -245,5 +247,12 @@ const TalveronHost = (() => {
     });
   }
 
-  return { realClock, virtualClock, runUpdate };
+  // The ports a run with no device named takes, by the program's own rule, in an instance of its
+  // own: [MIDI In index, MIDI Out index], -1 where there is none.
+  async function firstUsablePorts(access, clock) {
+    const module = await createTalveronUpdate({ page: { clock, midi: midiHost(access, clock) } });
+    return [module._pageFirstUsableMidiDevice(0), module._pageFirstUsableMidiDevice(1)];
+  }
+
+  return { realClock, virtualClock, runUpdate, firstUsablePorts };
 })();

@@ -1,0 +1,179 @@
+// Whole runs of the simulator with the options a user adds: the device named, the kit named, the
+// device list, and the exit status that tells the outcome. A refused choice sends nothing.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/protocol/sim_run.h"
+
+namespace {
+
+using namespace transcript;
+
+const std::vector<std::string> kKeyboardFirst = {"--in-ports", "USB Keyboard,Brevanto MIDI",
+                                                 "--out-ports", "USB Keyboard,Brevanto MIDI"};
+const std::string kOnePortEach =
+    "MIDI IN DEVICE: TALVERON Device\r\nMIDI OUT DEVICE: TALVERON Device\r\n";
+
+std::vector<std::string> with(std::vector<std::string> args, const std::vector<std::string>& more) {
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+}
+
+TEST(DeviceChoiceRun, TheNamedDeviceIsUpdatedWhereTheFirstIsAnother) {
+    const Bytes image = concat({makeRecord({1, 2, 3}), makeRecord(countingPayload(30))});
+    const SimRun run = runSim(image, with(kKeyboardFirst, {"--port", "Brevanto"}));
+    EXPECT_EQ(run.out, kBanner + kOpen + kOnePortEach + progress('-', 0) + progress('-', 17) +
+                           kDone + kPrompt);
+    EXPECT_EQ(run.exitStatus, 0);
+    EXPECT_EQ(run.flashed, image);
+    EXPECT_EQ(run.wire.front(), kProbeAWire);
+
+    // Without the choice the keyboard is taken, as ever, and the Brevanto never hears a probe.
+    const SimRun bare = runSim(image, kKeyboardFirst);
+    EXPECT_EQ(bare.out, kBanner + kOpen + kOnePortEach + kNotResponding + kPrompt);
+    EXPECT_TRUE(bare.flashed.empty());
+}
+
+struct RefusedCase {
+    const char* what;
+    std::vector<std::string> args;
+    std::string err;
+};
+
+TEST(DeviceChoiceRun, AnUnknownOrAmbiguousChoiceIsRefusedBeforeAnythingIsSent) {
+    const std::vector<RefusedCase> cases = {
+        {"a number past the last device", with(kKeyboardFirst, {"--port", "5"}),
+         "talveron-update-sim: there is no MIDI In device 5; the MIDI In devices are:\n"
+         "  0  USB Keyboard\n  1  Brevanto MIDI\n"},
+        {"a prefix of two names",
+         {"--in-ports", "Port 1,Port 10", "--out-ports", "Port 1,Port 10", "--port=port"},
+         "talveron-update-sim: \"port\" fits more than one MIDI In device; choose one by its "
+         "number:\n  0  Port 1\n  1  Port 10\n"},
+        {"an unknown Out name", with(kKeyboardFirst, {"--in", "1", "--out", "Synth"}),
+         "talveron-update-sim: no MIDI Out device is named \"Synth\"; the MIDI Out devices "
+         "are:\n  0  USB Keyboard\n  1  Brevanto MIDI\n"},
+        {"no device at all",
+         {"--in-ports", "", "--out-ports", "", "--port", "Brevanto"},
+         "talveron-update-sim: there is no MIDI In device, so \"Brevanto\" cannot be chosen\n"},
+    };
+    for (const RefusedCase& c : cases) {
+        ScratchDir dir;
+        dir.write("Brevanto.kit", kitText(makeRecord({1})));
+        const std::string wire = (dir.path() / "wire.txt").string();
+        const ProcessResult result =
+            runProcess(TALVERON_UPDATE_SIM_EXE,
+                       with(c.args, {"--virtual-time", "yes", "--wire-log", wire}), dir.path());
+        EXPECT_EQ(result.exitStatus, 2) << c.what;
+        EXPECT_EQ(result.out, "") << c.what;
+        EXPECT_EQ(result.err, c.err) << c.what;
+        EXPECT_EQ(std::filesystem::file_size(wire), 0u) << c.what;
+    }
+}
+
+// A device the user names is taken even when its name is the system's own: the run opens it
+// alone, with one line, and the Brevanto behind the other port never hears a probe.
+TEST(DeviceChoiceRun, ANamedSystemDeviceIsOpenedAlone) {
+    const SimRun run = runSim(makeRecord({1}), {"--out", "microsoft"});
+    EXPECT_EQ(run.out, kBanner + kOpen + kOnePortEach + kNotResponding + kPrompt);
+    EXPECT_TRUE(run.flashed.empty());
+}
+
+TEST(DeviceChoiceRun, TheListNumbersEveryDeviceAndMarksThoseARunTakes) {
+    ScratchDir dir;
+    const ProcessResult result =
+        runProcess(TALVERON_UPDATE_SIM_EXE,
+                   {"--in-ports", "USB Keyboard,Brevanto MIDI", "--out-ports",
+                    "Microsoft GS Wavetable Synth,Brevanto MIDI,Brevanto MIDI", "--list"},
+                   dir.path());
+    EXPECT_EQ(result.out,
+              "MIDI In devices:\n"
+              "*  0  USB Keyboard\n"
+              "   1  Brevanto MIDI\n"
+              "MIDI Out devices:\n"
+              "   0  Microsoft GS Wavetable Synth\n"
+              "*  1  Brevanto MIDI\n"
+              "   2  Brevanto MIDI\n"
+              "* the devices a run takes without --port, --in or --out\n");
+    EXPECT_EQ(result.exitStatus, 0);
+
+    const ProcessResult none =
+        runProcess(TALVERON_UPDATE_SIM_EXE, {"--in-ports", "", "--list"}, dir.path());
+    EXPECT_EQ(none.out,
+              "MIDI In devices:\n  none\n"
+              "MIDI Out devices:\n"
+              "   0  Microsoft GS Wavetable Synth\n"
+              "*  1  Brevanto MIDI\n"
+              "* the devices a run takes without --port, --in or --out\n");
+}
+
+// The kit file by a path of its own; the family still comes from its name.
+TEST(DeviceChoiceRun, TheNamedKitFileIsTakenByItsPath) {
+    const Bytes image = makeRecord({1, 2, 3});
+    struct KitCase {
+        std::string kit;
+        std::string expected;
+    };
+    const std::vector<KitCase> cases = {
+        {"releases/Brevanto_v2.kit", kBanner + "OK: File 'releases/Brevanto_v2.kit' is open.\n" +
+                                         kPorts + progress('-', 0) + kDone + kPrompt},
+        {"releases/missing/Brevanto.kit",
+         kBanner + "Error: File 'releases/missing/Brevanto.kit' is not found.\n\n" + kPrompt},
+        {"releases/Other.kit", kBanner + "Error: The fit file is not found.\n\n" + kPrompt},
+        {"Brevanto_dir/other.kit", kBanner + "Error: The fit file is not found.\n\n" + kPrompt},
+    };
+    for (const KitCase& c : cases) {
+        ScratchDir dir;
+        // The current directory's own kit would be the bare run's: the named one must win.
+        dir.write("Brevanto.kit", "00");
+        std::filesystem::create_directory(dir.path() / "releases");
+        dir.write("releases/Brevanto_v2.kit", kitText(image));
+        dir.write("releases/Other.kit", kitText(image));
+        const ProcessResult result = runProcess(
+            TALVERON_UPDATE_SIM_EXE, {"--virtual-time", "yes", "--kit", c.kit}, dir.path());
+        EXPECT_EQ(result.out, c.expected) << c.kit;
+        EXPECT_EQ(result.exitStatus, 0) << c.kit;
+    }
+}
+
+struct StatusCase {
+    const char* what;
+    std::vector<std::string> args;
+    int status;
+};
+
+TEST(DeviceChoiceRun, TheExitStatusTellsTheOutcomeWhenAskedFor) {
+    const Bytes twoRecords = concat({makeRecord({1}), makeRecord({2})});
+    const std::vector<StatusCase> cases = {
+        {"updated", {}, 0},
+        {"restarting by its own word", {"--reply", "2=0x77"}, 0},
+        {"a kit of another family", {"--kit", "Other.kit"}, 3},
+        {"a kit that is not there", {"--kit", "Brevanto_v9.kit"}, 3},
+        {"a damaged kit", {"--kit", "Brevanto_damaged.kit"}, 3},
+        {"no MIDI In device", {"--in-ports", ""}, 4},
+        {"no MIDI Out device", {"--out-ports", "Microsoft GS Wavetable Synth"}, 4},
+        {"no answer", {"--probes", "none"}, 5},
+        {"still resetting", {"--identity", "0x15"}, 5},
+        {"another kind of device", {"--identity", "0x34"}, 5},
+        {"rejected to the end", {"--reply", "1=0x20/20"}, 6},
+        {"silent part-way", {"--silent-from", "2"}, 6},
+        {"unplugged part-way", {"--unplug-after", "2"}, 6},
+    };
+    for (const StatusCase& c : cases) {
+        ScratchDir dir;
+        dir.write("Brevanto.kit", kitText(twoRecords));
+        dir.write("Other.kit", kitText(twoRecords));
+        dir.write("Brevanto_damaged.kit", kitText(Bytes{0x00, 0x05, 0x01}));
+        const std::vector<std::string> common = {"--virtual-time", "yes"};
+        const ProcessResult asked = runProcess(
+            TALVERON_UPDATE_SIM_EXE, with(with(common, c.args), {"--exit-status"}), dir.path());
+        EXPECT_EQ(asked.exitStatus, c.status) << c.what;
+        // Without the option the run's status is 0, as it has always been.
+        const ProcessResult plain =
+            runProcess(TALVERON_UPDATE_SIM_EXE, with(common, c.args), dir.path());
+        EXPECT_EQ(plain.exitStatus, 0) << c.what;
+        EXPECT_EQ(plain.out, asked.out) << c.what;
+    }
+}
+
+}  // namespace
