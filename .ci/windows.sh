@@ -340,7 +340,7 @@ echo "updates under Wine took $(since "$started")"
 left_to_linux=TransferRun.SuccessOnlyWhenEveryVerdictIsItsRecords:TransferRun.EveryRecordGetsItsOwnTwentyAttempts
 left_to_linux+=:HandshakeRun.SilentDeviceCostsNineteenAttempts:TransferRun.DeviceFallingSilentPartWay
 left_to_linux+=:TransferRun.ReplyWhileAnAttemptGoesOutStopsItThere:TransferRun.SameCommandGivesTheSameRun
-left_to_linux+=:SimOptions.LogNotWrittenAtTheEndExitsOne
+left_to_linux+=:SimOptions.LogNotWrittenAtTheEndExitsOne:DeviceChoiceRun.TheExitStatusAfterTheLongWaits
 started=$(now)
 if TALVERON_WINDOWS_SIM=$build64sim/talveron-update-sim.exe timeout 900 \
   "$buildhost/tests/protocol_tests" --gtest_filter="-ProtocolStagesTest.*:$left_to_linux" \
