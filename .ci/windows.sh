@@ -345,6 +345,7 @@ left_to_linux+=:HandshakeRun.SilentDeviceCostsNineteenAttempts:TransferRun.Devic
 left_to_linux+=:TransferRun.ReplyWhileAnAttemptGoesOutStopsItThere:TransferRun.SameCommandGivesTheSameRun
 left_to_linux+=:SimOptions.LogNotWrittenAtTheEndExitsOne:TransferRun.NoisyLinkNeverEndsInAFalseSuccess
 started=$(now)
+left_to_linux+=:DeviceChoiceRun.TheExitStatusAfterTheLongWaits
 if TALVERON_WINDOWS_SIM=$build64sim/talveron-update-sim.exe timeout 900 \
   "$buildhost/tests/protocol_tests" --gtest_filter="-ProtocolStagesTest.*:$left_to_linux" \
   >"$runs/protocol_tests.log" 2>&1; then
