@@ -142,11 +142,42 @@ cmp -s "$build/device-no-sequencer.expected-err" <(block device-no-sequencer.err
 for case in $cases; do
     check_device_case "$case"
 done
+# A keyboard that answers nothing listed before the Brevanto: --list marks the keyboard as the
+# bare run's choice, and the run with --port Brevanto is the emulated one with both devices,
+# ends with status 0, and sends the keyboard nothing.
+status_of() { awk -v c="$1" '$1 == "@@@" && $2 == "STATUS" && $3 == c { print $4 }' "$console.txt"; }
+block chosen-list.out >"$build/chosen-list.out"
+block chosen-list.err >"$build/chosen-list.err"
+echo "== chosen-list (exit status $(status_of chosen-list))"
+visible <"$build/chosen-list.out"
+[ "$(status_of chosen-list)" = 0 ] || fail "chosen-list: exit status $(status_of chosen-list)"
+[ "$(grep -c '^\*.*USB Keyboard' "$build/chosen-list.out")" = 2 ] &&
+    [ "$(grep -c '^ .*Brevanto MIDI' "$build/chosen-list.out")" = 2 ] ||
+    fail "chosen-list: does not mark the keyboard as the bare run's In and Out, the Brevanto apart"
+[ -s "$build/chosen-list.err" ] && fail "chosen-list: standard error: $(cat "$build/chosen-list.err")"
+check_case chosen
+sim_status=0
+(cd "$sim_dir" && "$build/talveron-update-sim" --virtual-time yes \
+    --in-ports "USB Keyboard,Brevanto MIDI" --out-ports "USB Keyboard,Brevanto MIDI" \
+    --wire-log "$sim_dir/chosen.wire" --port Brevanto --exit-status </dev/null \
+    >"$sim_dir/chosen.out") || sim_status=$?
+[ "$(status_of chosen)" = 0 ] && [ "$sim_status" = 0 ] ||
+    fail "chosen: exit status $(status_of chosen), the emulated run's $sim_status"
+cmp -s "$sim_dir/chosen.out" "$build/chosen.out" ||
+    fail "chosen: transcript differs from the emulated run's:" \
+        "$(diff <(visible <"$sim_dir/chosen.out") <(visible <"$build/chosen.out"))"
+cmp -s "$sim_dir/chosen.wire" <(block chosen.received) ||
+    fail "chosen: the Brevanto received other messages than the emulated run sends"
+echo "    device: $(block chosen.device | tail -n 1)"
+[ -z "$(block chosen-keyboard.received)" ] ||
+    fail "chosen: the keyboard received $(block chosen-keyboard.received | wc -l) messages"
 # The flashed image is the kit's image byte for byte.
-hex <(block success.flashed) >"$build/success.flashed.hex"
 tr -d '\r\n' <"$stage/kit/$kit_name" >"$build/kit.hex"
-cmp -s "$build/kit.hex" "$build/success.flashed.hex" ||
-    fail "success: the device did not flash the kit's image"
+for case in success chosen; do
+    hex <(block $case.flashed) >"$build/$case.flashed.hex"
+    cmp -s "$build/kit.hex" "$build/$case.flashed.hex" ||
+        fail "$case: the device did not flash the kit's image"
+done
 
 # The Windows products under Wine: standard output is in text mode, so every line feed must come
 # as CR LF; with one CR taken off each and cmd's prompt as Wine prints it (no key ever comes, so

@@ -23,13 +23,15 @@ emit() {
     echo "@@@ END $1"
 }
 
-# One update run in the kit's directory, as root or as the user given; the device (if any) is
-# already listening.
+# One update run in the kit's directory, as root or as the user given, with the options given
+# after it (words without quotes); the device (if any) is already listening.
 run_updater() {
     local name=$1 user=${2:-root}
+    [ $# -gt 2 ] && shift 2 || set --
     local start=$(uptime_cs)
-    (cd /kit && timeout 240 su -s /bin/sh "$user" -c 'exec /opt/talveron/talveron-update' \
+    (cd /kit && timeout 240 su -s /bin/sh "$user" -c "exec /opt/talveron/talveron-update $*" \
         </dev/null >/tmp/$name.out 2>/tmp/$name.err)
+    echo "@@@ STATUS $name $?"
     echo "@@@ TIME $name $(elapsed $start)"
     emit "$name.out" /tmp/$name.out
     emit "$name.err" /tmp/$name.err
@@ -80,6 +82,19 @@ for case in $(cat /kit/cases); do
     stop_device
     emit_device $case
 done
+
+# Two devices, the first a keyboard that answers nothing: the bare run would take it, the user
+# names the Brevanto. The keyboard must hear nothing.
+start_device chosen-keyboard --port "USB Keyboard" --probes none
+keyboard_pid=$device_pid
+start_device chosen
+run_updater chosen-list root --list
+run_updater chosen root --port Brevanto --exit-status
+stop_device
+device_pid=$keyboard_pid
+stop_device
+emit_device chosen
+emit_device chosen-keyboard
 
 # The Windows products under Wine: Wine and every library come from the host's root, shared
 # read-only and made writable by an overlay on a tmpfs. The kernel's Midi Through port goes, or
