@@ -237,6 +237,12 @@ def windows_readme(root, cmake):
 def check_options(root, programs, cmake):
     failures = []
     pages_by_name = {page.stem: page for page in (root / "man").glob("*.1")}
+    # The programs the build makes for people to run; tests, fuzz targets and benchmarks are
+    # made elsewhere.
+    built = set(re.findall(r"^\s*add_executable\(([\w-]+)", (root / "CMakeLists.txt").read_text(),
+                           re.M))
+    for name in sorted(built - set(programs)):
+        failures.append(f"CMakeLists.txt: {name} is built, but its --help is not checked")
     for name in sorted(set(programs) - set(pages_by_name)):
         failures.append(f"{name}: no manual page man/{name}.1")
     for name in sorted(set(pages_by_name) - set(programs)):
