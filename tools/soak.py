@@ -442,11 +442,11 @@ def device_class(opts):
 
 # --- One run -----------------------------------------------------------------------------------
 
-GOLDEN = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, ".ci", "golden")
+GOLDEN = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "tests", "golden")
 
 
 def golden(name):
-    """The exact bytes of .ci/golden/NAME.txt: what the programs print, written once."""
+    """The exact bytes of tests/golden/NAME.txt: what the programs print, written once."""
     with open(os.path.join(GOLDEN, name + ".txt"), "rb") as f:
         return f.read()
 
