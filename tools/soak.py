@@ -17,6 +17,7 @@ import math
 import multiprocessing
 import os
 import random
+import re
 import shlex
 import shutil
 import subprocess
@@ -24,10 +25,23 @@ import sys
 import tempfile
 import time
 
+SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir)
+
+
+def constant(header, name):
+    """A whole-number constant of the program's, as its header writes it: one place for it."""
+    with open(os.path.join(SOURCE, "src", header)) as f:
+        found = re.search(r"constexpr \w+ %s = (\d+);" % name, f.read())
+    if not found:
+        sys.exit("soak.py: %s not found in src/%s" % (name, header))
+    return int(found.group(1))
+
+
 # The device may take this long after a probe or record attempt has been completely sent.
-LATEST_ANSWER_MS = 6250
+LATEST_ANSWER_MS = (constant("protocol/timing.h", "kLatestAnswerPolls") *
+                    constant("protocol/timing.h", "kPollFloorMicroseconds") // 1000)
 MAX_IMAGE_BYTES = 65535
-CHUNK_BYTES = 23  # image bytes in one hex chunk message
+CHUNK_BYTES = constant("midi/midi_out.h", "kFullChunkBytes")  # image bytes in one chunk message
 KIT_NAME = "Brevanto.kit"
 FLASHED_NAME = "flashed.bin"
 
@@ -442,7 +456,7 @@ def device_class(opts):
 
 # --- One run -----------------------------------------------------------------------------------
 
-GOLDEN = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, "tests", "golden")
+GOLDEN = os.path.join(SOURCE, "tests", "golden")
 
 
 def golden(name):
