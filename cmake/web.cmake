@@ -42,7 +42,9 @@ set(TALVERON_WEB_PAGE_FILES
   web/page/page_host.js
   web/page/emulated_midi_access.js
   web/page/device_picker.js)
+include(cmake/endings.cmake)
 set(TALVERON_WEB_BUILT_FILES
+  ${CMAKE_CURRENT_BINARY_DIR}/endings.js
   ${CMAKE_CURRENT_BINARY_DIR}/talveron-update.js
   ${CMAKE_CURRENT_BINARY_DIR}/talveron-update.wasm
   ${CMAKE_CURRENT_BINARY_DIR}/emulated-device.js
