@@ -25,8 +25,8 @@ target_link_options(talveron-update-web PRIVATE
   -sFORCE_FILESYSTEM
   "-sEXPORTED_RUNTIME_METHODS=[FS,callMain]")
 
-add_executable(emulated-device-web programs/emulated_device_web.cpp emu/emulated_brevanto.cpp
-                                   emu/link_noise.cpp emu/sim_options.cpp)
+add_executable(emulated-device-web programs/emulated_device_web.cpp)
+target_link_libraries(emulated-device-web PRIVATE talveron_emulated_device)
 set_target_properties(emulated-device-web PROPERTIES OUTPUT_NAME emulated-device)
 target_link_options(emulated-device-web PRIVATE
   -sMODULARIZE

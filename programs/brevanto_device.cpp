@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "emu/emulated_brevanto.h"
-#include "emu/emulated_setup.h"
+#include "emu/wire_log.h"
 #include "emu/sim_options.h"
 #include "emu/timed_outbox.h"
 #include "platform/alsa/sequencer_diagnosis.h"
