@@ -24,7 +24,7 @@ TEST(HandshakeRun, OneReplyDecides) {
          {"--probes", "B"},
          progress('-', 0) + kDone,
          {kProbeAWire, kProbeBWire, kRecordWire}},
-        {"device still resetting", {"--identity", "0x15"}, kResetting, {kProbeAWire}},
+        {"device still resetting", {"--identity", "0x15"}, last(golden::kResetting), {kProbeAWire}},
         {"device of another kind is not retried",
          {"--identity", "0x34"},
          kNotMatched,

@@ -8,6 +8,11 @@ namespace {
 
 using namespace transcript;
 
+// The device's other verdicts on a record, each on the line after the progress line.
+const std::string kDamaged = afterProgress(golden::kDamaged);
+const std::string kVerifyError = afterProgress(golden::kVerifyError);
+const std::string kEraseError = afterProgress(golden::kEraseError);
+
 // Records of 10 bytes each (LEN 8): one chunk each on the wire.
 Bytes records(int n) {
     std::vector<Bytes> parts;

@@ -47,9 +47,12 @@ inline std::string notFound(const std::string& kit) {
     return last(replaced(golden::kKitNotFound, "*.kit", kit));
 }
 const std::string kOpen = opened("Brevanto.kit");
+// The kit's stages stop with one message and an empty line...
 const std::string kKitNotFound = last(golden::kKitNotFound);
 const std::string kFitNotFound = last(golden::kFitNotFound);
 const std::string kUpgradeError = last(golden::kUpgradeError);
+
+// ...and so do the ports' when a device is missing.
 const std::string kMidiInMissing = last(golden::kMidiInMissing);
 const std::string kMidiOutMissing = last(golden::kMidiOutMissing);
 const std::string kPortIn{golden::kPortIn};
@@ -58,18 +61,17 @@ const std::string kPortOut{golden::kPortOut};
 const std::string kPorts = kPortIn + kPortOut + kPortOut;
 const std::string kHead = kBanner + kOpen + kPorts;
 
-const std::string kResetting = last(golden::kResetting);
+// Two of the handshake's endings; a silent device's comes after the progress line.
 const std::string kNotMatched = last(golden::kNotMatched);
 const std::string kNotResponding = last(afterProgress(golden::kNotResponding));
+
+// The transfer's: the last progress line and success, a restart after them, and the update
+// error and the CRC verdict, each on the line after the progress line.
 const std::string kSuccess = last(golden::kSuccess);
 const std::string kDone = std::string(golden::kTransferDone) + kSuccess;
-const std::string kRestart = std::string(golden::kTransferDone) + std::string(golden::kSuccess) +
-                             last(afterProgress(golden::kRestart));
+const std::string kRestart = kDone + last(golden::kRestart);
 const std::string kUpdateError = afterProgress(golden::kUpdateError);
 const std::string kCrc = afterProgress(golden::kCrcError);
-const std::string kDamaged = afterProgress(golden::kDamaged);
-const std::string kVerifyError = afterProgress(golden::kVerifyError);
-const std::string kEraseError = afterProgress(golden::kEraseError);
 
 // What the product built without a MIDI library says on standard error, after its name.
 const std::string kNoMidiLibrary{golden::kNoMidiLibrary};
