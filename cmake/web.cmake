@@ -26,7 +26,7 @@ target_link_options(talveron-update-web PRIVATE
   "-sEXPORTED_RUNTIME_METHODS=[FS,callMain]")
 
 add_executable(emulated-device-web programs/emulated_device_web.cpp)
-target_link_libraries(emulated-device-web PRIVATE talveron_emulated_device)
+target_link_libraries(emulated-device-web PRIVATE talveron_emulated_device talveron_sample_kit)
 set_target_properties(emulated-device-web PROPERTIES OUTPUT_NAME emulated-device)
 target_link_options(emulated-device-web PRIVATE
   -sMODULARIZE

@@ -15,6 +15,7 @@
 #include "emu/device_place.h"
 #include "emu/emulated_brevanto.h"
 #include "emu/sim_options.h"
+#include "tools/sample_kit.h"
 
 namespace {
 
@@ -103,6 +104,14 @@ EMSCRIPTEN_KEEPALIVE int emulatedReplyPort() {
 
 EMSCRIPTEN_KEEPALIVE int emulatedReplyDelayMs() {
     return gEmulation.replyDelayMs;
+}
+
+// The sample kit of imageBytes bytes in records of 256 payload bytes, as make-sample-kit writes
+// it: the demo's kit. Its text stays until the next call.
+EMSCRIPTEN_KEEPALIVE const char* emulatedSampleKit(int imageBytes) {
+    static std::string text;
+    text = sampleKitText(static_cast<unsigned>(imageBytes), kSamplePayloadBytes);
+    return text.c_str();
 }
 
 // What the device stored: the records it acknowledged, in order.

@@ -217,29 +217,6 @@
     ui.kitRefused.hidden = false;
   }
 
-  // A kit of valid records for the demo: 256-byte pages, each with its length and checksum.
-  function sampleKit(bytes) {
-    const image = [];
-    let state = 0x5eed1234;
-    while (image.length < bytes) {
-      const payload = Math.min(256, bytes - image.length - 4);
-      image.push((payload + 2) >> 8, (payload + 2) & 0xff);
-      let sum = 0;
-      for (let i = 0; i < payload; ++i) {
-        state = (Math.imul(state, 1664525) + 1013904223) >>> 0;
-        const b = state >>> 24;
-        image.push(b);
-        sum = (sum + b) & 0xffff;
-      }
-      const checksum = (0x10000 - sum) & 0xffff;
-      image.push(checksum & 0xff, checksum >> 8);
-    }
-    const hex = image.map((b) => b.toString(16).toUpperCase().padStart(2, '0'));
-    const lines = [];
-    for (let i = 0; i < hex.length; i += 32) lines.push(hex.slice(i, i + 32).join(' '));
-    return new TextEncoder().encode(lines.join('\r\n') + '\r\n');
-  }
-
   // Which kit goes to which device, before Update is pressed.
   function showPlan() {
     const chosen = picker.chosenPorts();
@@ -494,10 +471,15 @@
   if (/Firefox\//.test(navigator.userAgent) && !demo) $('firefox-note').hidden = false;
   if (demo) {
     $('demo-note').hidden = false;
-    ui.sampleKit.hidden = false;
+    // Shown once the kit is made: make-sample-kit's rule runs in the device's module.
+    let sampleBytes = null;
+    EmulatedMidi.sampleKit(kSampleKitBytes).then((bytes) => {
+      sampleBytes = bytes;
+      ui.sampleKit.hidden = false;
+    });
     ui.sampleKit.addEventListener('click', () => {
-      if (running) return;
-      kitFiles = [{ name: 'Brevanto_sample.kit', bytes: sampleKit(kSampleKitBytes) }];
+      if (running || !sampleBytes) return;
+      kitFiles = [{ name: 'Brevanto_sample.kit', bytes: sampleBytes }];
       kitCheck = checkKit(kitFiles);
       ui.kitRefused.hidden = true;
       ui.kitChosen.textContent = 'Chosen: Brevanto_sample.kit (a sample kit for the demo)';
