@@ -13,6 +13,7 @@
 #include "platform/alsa/raw_midi_output_link.h"
 #include "platform/alsa/raw_midi_port.h"
 #include "platform/alsa/sequencer_diagnosis.h"
+#include "platform/alsa/sequencer_open.h"
 #include "platform/alsa/sequencer_ports.h"
 #include "platform/winmm_face/port_system.h"
 

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <mutex>
 
-#include "platform/alsa/alsa_output_link.h"
+#include "platform/alsa/sequencer_open.h"
 
 namespace alsa {
 
@@ -47,9 +47,8 @@ std::string noDeviceDiagnosis(const char* nodePath, int openError) {
 }
 
 int probeSequencer() {
-    silenceAlsaErrors();
     snd_seq_t* seq = nullptr;
-    const int openError = snd_seq_open(&seq, "default", SND_SEQ_OPEN_DUPLEX, 0);
+    const int openError = openSequencer(&seq, SND_SEQ_OPEN_DUPLEX);
     if (openError == 0) snd_seq_close(seq);
     return openError;
 }
