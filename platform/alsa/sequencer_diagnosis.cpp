@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "platform/alsa/sequencer_open.h"
+#include "platform/program_name.h"
 
 namespace alsa {
 
@@ -56,8 +57,7 @@ int probeSequencer() {
 void reportNoDevice() {
     static std::once_flag once;
     std::call_once(once, [] {
-        std::fprintf(stderr, "%s: %s\n", program_invocation_short_name,
-                     noDeviceDiagnosis(kSequencerNode, probeSequencer()).c_str());
+        printError("%s", noDeviceDiagnosis(kSequencerNode, probeSequencer()).c_str());
     });
 }
 
