@@ -1,8 +1,9 @@
 # shellcheck shell=bash
 # Sourced by the CI scripts (bash): timing, failures counted rather than fatal, the texts the
-# programs print (from .ci/golden/), Wine's output read as the Linux build's, Wine's environment
+# programs print (from tests/golden/), Wine's output read as the Linux build's, Wine's environment
 # and a file's bytes in hex.
 ci_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+golden_dir=$(cd "$ci_dir/../tests/golden" && pwd)
 
 now() { date +%s.%N; }
 # since START: the seconds from START (a `now`) until now, as "12.3 s".
@@ -21,10 +22,10 @@ read_exact() {
   read_exact_bytes=$(cat "$2"; echo .)
   printf -v "$1" '%s' "${read_exact_bytes%.}"
 }
-# golden VAR NAME: sets VAR to the text of .ci/golden/NAME.txt.
-golden() { read_exact "$1" "$ci_dir/golden/$2.txt"; }
-# say NAME: the line of .ci/golden/NAME.txt without its line break, for grep -x.
-say() { cat "$ci_dir/golden/$1.txt"; }
+# golden VAR NAME: sets VAR to the text of tests/golden/NAME.txt.
+golden() { read_exact "$1" "$golden_dir/$2.txt"; }
+# say NAME: the line of tests/golden/NAME.txt without its line break, for grep -x.
+say() { cat "$golden_dir/$1.txt"; }
 # shellcheck disable=SC2034 # banner is for the scripts that source this
 banner='' linux_prompt='' wine_prompt='' # set by golden
 golden banner banner

@@ -109,7 +109,7 @@ fi
 # One server for all runs: a server that has to start again costs seconds. stop_wine ends it.
 "$wineserver" -p
 
-# Texts the program prints (.ci/golden/), each last message with the blank line after it; the
+# Texts the program prints (tests/golden/), each last message with the blank line after it; the
 # banner and the prompts come with .ci/lib.sh.
 upgrade_error='' midi_in_missing='' kit_not_found='' fit_not_found='' file_open='' # by golden
 for text in upgrade_error midi_in_missing kit_not_found fit_not_found; do

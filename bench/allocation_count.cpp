@@ -22,10 +22,12 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 #include "driver/run_update.h"
 #include "emu/emulated_setup.h"
 #include "midi/midi_in.h"
+#include "tests/support/golden.h"
 
 extern "C" {
 void* __libc_malloc(size_t size);
@@ -196,18 +198,18 @@ namespace {
 
 struct Scenario {
     const char* name;
-    const char* expected;  // text the run must print
-    bool useKit;           // run in the kit folder; otherwise in a folder of its own
-    const char* ownKit;    // content of Brevanto.kit in that folder, or null for none
+    std::string_view expected;  // text the run must print
+    bool useKit;                // run in the kit folder; otherwise in a folder of its own
+    const char* ownKit;         // content of Brevanto.kit in that folder, or null for none
 };
 
 const Scenario kScenarios[] = {
-    {"full_update", "Target update successfully!\n\n", true, nullptr},
-    {"device_rejects_then_accepts", "Target update successfully!\n\n", true, nullptr},
-    {"device_silent", "Failed: Target is not responding.", true, nullptr},
-    {"no_midi_devices", "Error: The MIDI In of device is missing!", true, nullptr},
-    {"no_kit_file", "Error: File '*.kit' is not found.", false, nullptr},
-    {"damaged_kit", "Error: The upgrade file is error!", false, "00 05 01 02 03 FF FA\r\n"},
+    {"full_update", golden::kSuccess, true, nullptr},
+    {"device_rejects_then_accepts", golden::kSuccess, true, nullptr},
+    {"device_silent", golden::kNotResponding, true, nullptr},
+    {"no_midi_devices", golden::kMidiInMissing, true, nullptr},
+    {"no_kit_file", golden::kKitNotFound, false, nullptr},
+    {"damaged_kit", golden::kUpgradeError, false, "00 05 01 02 03 FF FA\r\n"},
 };
 
 std::string readFile(const std::string& path) {

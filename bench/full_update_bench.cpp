@@ -48,7 +48,7 @@ std::atomic<uint64_t> stillPlayingSteps{0};
 std::string kitFolder;
 std::string kitName;
 ImageBuffer expectedImage;
-const std::string kSuccess = "Target update successfully!\n\n";
+const std::string& kSuccess = transcript::kSuccess;
 
 double seconds(const timeval& t) {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;

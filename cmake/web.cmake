@@ -25,8 +25,8 @@ target_link_options(talveron-update-web PRIVATE
   -sFORCE_FILESYSTEM
   "-sEXPORTED_RUNTIME_METHODS=[FS,callMain]")
 
-add_executable(emulated-device-web programs/emulated_device_web.cpp emu/emulated_brevanto.cpp
-                                   emu/link_noise.cpp emu/sim_options.cpp)
+add_executable(emulated-device-web programs/emulated_device_web.cpp)
+target_link_libraries(emulated-device-web PRIVATE talveron_emulated_device talveron_sample_kit)
 set_target_properties(emulated-device-web PROPERTIES OUTPUT_NAME emulated-device)
 target_link_options(emulated-device-web PRIVATE
   -sMODULARIZE
@@ -42,7 +42,9 @@ set(TALVERON_WEB_PAGE_FILES
   web/page/page_host.js
   web/page/emulated_midi_access.js
   web/page/device_picker.js)
+include(cmake/endings.cmake)
 set(TALVERON_WEB_BUILT_FILES
+  ${CMAKE_CURRENT_BINARY_DIR}/endings.js
   ${CMAKE_CURRENT_BINARY_DIR}/talveron-update.js
   ${CMAKE_CURRENT_BINARY_DIR}/talveron-update.wasm
   ${CMAKE_CURRENT_BINARY_DIR}/emulated-device.js

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "platform/winmm_face/port_system.h"
-#include "platform/winmm_face/winmm_face.h"
+#include "platform/winmm_face/test_hooks.h"
 
 #ifndef _WIN32
 #include "platform/posix/time_source.h"

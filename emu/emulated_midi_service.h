@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "emu/wire_log.h"
 #include "platform/midi_api.h"
 
 namespace emu {
@@ -34,12 +35,6 @@ struct OutDeviceConfig {
     // midiOutLongMsg returns only once the message has played out, as a driver that blocks does;
     // otherwise it returns at once and the header stays in the port's hands until then.
     bool blocking = false;
-};
-
-// What one Out device accepted, in the order of acceptance.
-struct SentMessage {
-    unsigned outDevice;
-    Bytes bytes;
 };
 
 // Called on the service's thread with every message an Out device has played out.

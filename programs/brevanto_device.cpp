@@ -24,10 +24,11 @@
 #include <vector>
 
 #include "emu/emulated_brevanto.h"
-#include "emu/emulated_setup.h"
+#include "emu/wire_log.h"
 #include "emu/sim_options.h"
 #include "emu/timed_outbox.h"
 #include "platform/alsa/sequencer_diagnosis.h"
+#include "platform/program_name.h"
 
 namespace {
 
@@ -199,7 +200,7 @@ void onMessage(double, std::vector<unsigned char>* message, void* context) {
 
 void reportError(RtMidiError::Type type, const std::string& text, void*) {
     if (type == RtMidiError::WARNING || type == RtMidiError::DEBUG_WARNING) return;
-    std::fprintf(stderr, "brevanto-device: %s\n", text.c_str());
+    printError("%s", text.c_str());
     gPortFailed.store(true);
 }
 
@@ -217,7 +218,7 @@ int finish(const Options& options, Station& station) {
     }
     std::printf("brevanto-device: %zu messages received, %zu bytes flashed\n",
                 station.received.size(), station.device.flashed().size());
-    if (!written) std::fprintf(stderr, "brevanto-device: cannot write the logs\n");
+    if (!written) printError("cannot write the logs");
     return written ? 0 : 1;
 }
 
@@ -227,12 +228,12 @@ int finish(const Options& options, Station& station) {
 int runRaw(const Options& options) {
     const int fd = open(options.rawMidi.c_str(), O_RDWR | O_NONBLOCK);
     if (fd < 0) {
-        std::fprintf(stderr, "brevanto-device: %s: %s\n", options.rawMidi.c_str(),
-                     std::strerror(errno));
+        printError("%s: %s", options.rawMidi.c_str(), std::strerror(errno));
         return 1;
     }
     Station station(options, [fd](const emu::Bytes& bytes) {
-        if (write(fd, bytes.data(), bytes.size()) < 0) std::perror("brevanto-device: write");
+        if (write(fd, bytes.data(), bytes.size()) < 0)
+            printError("write: %s", std::strerror(errno));
     });
     std::printf("brevanto-device: listening on %s\n", options.rawMidi.c_str());
     std::fflush(stdout);
@@ -306,7 +307,7 @@ int run(const Options& options) {
     in.openVirtualPort(options.port);
     // With an error callback set, RtMidi reports a failed port there instead of throwing.
     if (gPortFailed.load()) {
-        std::fprintf(stderr, "brevanto-device: cannot make the ports\n");
+        printError("cannot make the ports");
         return 1;
     }
     std::printf("brevanto-device: listening on \"%s\"\n", options.port.c_str());
@@ -332,6 +333,7 @@ bool asksForHelp(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    setProgramName("brevanto-device");
     if (asksForHelp(argc, argv)) {
         std::fputs(kUsage, stdout);
         return 0;
@@ -339,13 +341,15 @@ int main(int argc, char** argv) {
     Options options;
     std::string error;
     if (!parseOptions(argc, argv, options, error)) {
-        std::fprintf(stderr, "brevanto-device: %s\n%s", error.c_str(), kUsage);
+        printError("%s", error.c_str());
+        std::fputs(kUsage, stderr);
         return 2;
     }
     // A log that cannot be written is said before the device starts, not after its whole run.
     for (const std::string* path : {&options.receivedLog, &options.flashed}) {
         if (!path->empty() && !emu::writeFile(*path, "")) {
-            std::fprintf(stderr, "brevanto-device: cannot write %s\n%s", path->c_str(), kUsage);
+            printError("cannot write %s", path->c_str());
+            std::fputs(kUsage, stderr);
             return 2;
         }
     }

@@ -12,8 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "emu/device_place.h"
 #include "emu/emulated_brevanto.h"
 #include "emu/sim_options.h"
+#include "tools/sample_kit.h"
 
 namespace {
 
@@ -29,11 +31,6 @@ struct Emulation {
 };
 
 Emulation gEmulation;
-
-int indexOf(const std::vector<std::string>& names, const std::string& name) {
-    const auto found = std::find(names.begin(), names.end(), name);
-    return found == names.end() ? -1 : static_cast<int>(found - names.begin());
-}
 
 const std::vector<std::string>& names(int output) {
     return output != 0 ? gEmulation.options.outPorts : gEmulation.options.inPorts;
@@ -56,12 +53,11 @@ EMSCRIPTEN_KEEPALIVE int emulatedSetUp(const char* lines) {
     }
     gEmulation = Emulation{};
     if (!emu::parseSimOptions(args, gEmulation.options, gEmulation.error)) return 2;
-    const emu::SimOptions& options = gEmulation.options;
-    if (options.devicePort == "none") return 0;
-    gEmulation.deviceOut = indexOf(options.outPorts, options.devicePort);
-    gEmulation.deviceIn = indexOf(options.inPorts, options.devicePort);
+    const emu::DevicePlace place = emu::devicePlace(gEmulation.options);
+    gEmulation.deviceOut = place.out;
+    gEmulation.deviceIn = place.in;
     if (gEmulation.deviceOut >= 0) {
-        gEmulation.device = std::make_unique<emu::BrevantoDevice>(options.script);
+        gEmulation.device = std::make_unique<emu::BrevantoDevice>(gEmulation.options.script);
     }
     return 0;
 }
@@ -89,8 +85,7 @@ EMSCRIPTEN_KEEPALIVE int emulatedSend(int output, const uint8_t* bytes, int coun
     const auto reply = gEmulation.device->receive(emu::Bytes(bytes, bytes + count));
     if (reply && gEmulation.deviceIn >= 0) {
         gEmulation.reply = *reply;
-        const auto late = gEmulation.device->lateMs();
-        gEmulation.replyDelayMs = late ? *late : gEmulation.options.delayMs;
+        gEmulation.replyDelayMs = emu::replyDelayMs(*gEmulation.device, gEmulation.options);
     }
     return 0;
 }
@@ -109,6 +104,14 @@ EMSCRIPTEN_KEEPALIVE int emulatedReplyPort() {
 
 EMSCRIPTEN_KEEPALIVE int emulatedReplyDelayMs() {
     return gEmulation.replyDelayMs;
+}
+
+// The sample kit of imageBytes bytes in records of 256 payload bytes, as make-sample-kit writes
+// it: the demo's kit. Its text stays until the next call.
+EMSCRIPTEN_KEEPALIVE const char* emulatedSampleKit(int imageBytes) {
+    static std::string text;
+    text = sampleKitText(static_cast<unsigned>(imageBytes), kSamplePayloadBytes);
+    return text.c_str();
 }
 
 // What the device stored: the records it acknowledged, in order.

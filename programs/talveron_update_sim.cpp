@@ -8,6 +8,7 @@
 #include "driver/parse_command_line.h"
 #include "driver/run_command_line.h"
 #include "emu/emulated_setup.h"
+#include "platform/program_name.h"
 #include "platform/win_base.h"
 
 namespace {
@@ -23,6 +24,7 @@ bool canWrite(const std::string& path) {
 
 int main(int argc, char** argv) {
     ignoreClosedOutput();
+    setProgramName("talveron-update-sim");
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::fputs(emu::kSimUsage, stdout);
@@ -44,19 +46,20 @@ int main(int argc, char** argv) {
     emu::SimOptions options;
     std::string error;
     if (!emu::parseSimOptions(simArgs, options, error)) {
-        std::fprintf(stderr, "talveron-update-sim: %s\n%s", error.c_str(), emu::kSimUsage);
+        printError("%s", error.c_str());
+        std::fputs(emu::kSimUsage, stderr);
         return 2;
     }
     for (const std::string* path : {&options.wireLog, &options.flashed}) {
         if (!canWrite(*path)) {
-            std::fprintf(stderr, "talveron-update-sim: cannot write %s\n%s", path->c_str(),
-                         emu::kSimUsage);
+            printError("cannot write %s", path->c_str());
+            std::fputs(emu::kSimUsage, stderr);
             return 2;
         }
     }
     if (options.virtualTime && !emu::useVirtualTime(true)) {
-        std::fprintf(stderr, "talveron-update-sim: no virtual time on this platform\n%s",
-                     emu::kSimUsage);
+        printError("no virtual time on this platform");
+        std::fputs(emu::kSimUsage, stderr);
         return 2;
     }
     const auto device = emu::setUpEmulation(options);
@@ -74,7 +77,7 @@ int main(int argc, char** argv) {
     // A log asked for and not written would leave a caller comparing an empty or stale file: the
     // run's own status (always 0) gives way, as for brevanto-device.
     if (!written) {
-        std::fprintf(stderr, "talveron-update-sim: cannot write the logs\n");
+        printError("cannot write the logs");
         return kLogNotWritten;
     }
     return status;

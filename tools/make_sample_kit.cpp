@@ -5,14 +5,15 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <vector>
+#include <string>
+
+#include "tools/sample_kit.h"
 
 namespace {
 
 constexpr unsigned kDefaultImageBytes = 40960;
-constexpr unsigned kDefaultPayloadBytes = 256;  // a flash page per record
-constexpr unsigned kRecordOverhead = 4;         // length field and checksum
-constexpr unsigned kBytesPerLine = 32;
+constexpr unsigned kDefaultPayloadBytes = kSamplePayloadBytes;
+constexpr unsigned kRecordOverhead = kSampleRecordOverhead;
 constexpr unsigned long kMaxImageBytes = 65535;
 // One record as large as the image's count allows; at least as large as a record's overhead, so
 // that the record shortened before the last stays a whole record.
@@ -24,35 +25,6 @@ const char* const kHelp =
     "Writes a sample Brevanto kit: a firmware-like image in valid records, as hex text,\n"
     "exactly IMAGE_BYTES bytes (decimal, 4 to 65535; default 40960).\n"
     "  --payload BYTES   payload bytes per record (decimal, 4 to 65531; default 256)\n";
-
-// Exactly imageBytes bytes: full pages, and where a page would leave less than a whole record
-// behind, a shorter one before the last.
-std::vector<uint8_t> makeImage(unsigned imageBytes, unsigned payloadBytes) {
-    std::vector<uint8_t> image;
-    uint32_t state = 0x5EED1234u;
-    while (image.size() < imageBytes) {
-        const unsigned remaining = imageBytes - static_cast<unsigned>(image.size());
-        unsigned recordBytes =
-            remaining < payloadBytes + kRecordOverhead ? remaining : payloadBytes + kRecordOverhead;
-        const unsigned left = remaining - recordBytes;
-        if (left > 0 && left < kRecordOverhead) recordBytes = remaining - kRecordOverhead;
-        const unsigned payload = recordBytes - kRecordOverhead;
-        const unsigned length = payload + 2;
-        image.push_back(static_cast<uint8_t>(length >> 8));
-        image.push_back(static_cast<uint8_t>(length & 0xFF));
-        uint16_t sum = 0;
-        for (unsigned i = 0; i < payload; ++i) {
-            state = state * 1664525u + 1013904223u;
-            const uint8_t b = static_cast<uint8_t>(state >> 24);
-            image.push_back(b);
-            sum = static_cast<uint16_t>(sum + b);
-        }
-        const uint16_t checksum = static_cast<uint16_t>(0x10000u - sum);
-        image.push_back(static_cast<uint8_t>(checksum & 0xFF));
-        image.push_back(static_cast<uint8_t>(checksum >> 8));
-    }
-    return image;
-}
 
 // Decimal digits only: "10abc" and "0x10" are refused, "010" is ten.
 bool parseSize(const char* text, unsigned long least, unsigned long most, unsigned long& size) {
@@ -106,19 +78,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "make-sample-kit: IMAGE_BYTES must be a decimal number, 4 to 65535\n");
         return 2;
     }
-    const std::vector<uint8_t> image =
-        makeImage(static_cast<unsigned>(imageBytes), static_cast<unsigned>(payloadBytes));
+    const std::string text =
+        sampleKitText(static_cast<unsigned>(imageBytes), static_cast<unsigned>(payloadBytes));
     std::FILE* out = std::fopen(argv[first], "wb");
     if (out == nullptr) {
         std::perror(argv[first]);
         return 1;
     }
-    for (size_t i = 0; i < image.size(); ++i) {
-        std::fprintf(
-            out, "%02X%s", image[i],
-            (i % kBytesPerLine == kBytesPerLine - 1 || i + 1 == image.size()) ? "\r\n" : "");
-    }
-    if (std::fclose(out) != 0) {
+    const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
+    if (std::fclose(out) != 0 || !written) {
         std::perror(argv[first]);
         return 1;
     }

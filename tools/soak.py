@@ -17,6 +17,7 @@ import math
 import multiprocessing
 import os
 import random
+import re
 import shlex
 import shutil
 import subprocess
@@ -24,10 +25,23 @@ import sys
 import tempfile
 import time
 
+SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir)
+
+
+def constant(header, name):
+    """A whole-number constant of the program's, as its header writes it: one place for it."""
+    with open(os.path.join(SOURCE, "src", header)) as f:
+        found = re.search(r"constexpr \w+ %s = (\d+);" % name, f.read())
+    if not found:
+        sys.exit("soak.py: %s not found in src/%s" % (name, header))
+    return int(found.group(1))
+
+
 # The device may take this long after a probe or record attempt has been completely sent.
-LATEST_ANSWER_MS = 6250
+LATEST_ANSWER_MS = (constant("protocol/timing.h", "kLatestAnswerPolls") *
+                    constant("protocol/timing.h", "kPollFloorMicroseconds") // 1000)
 MAX_IMAGE_BYTES = 65535
-CHUNK_BYTES = 23  # image bytes in one hex chunk message
+CHUNK_BYTES = constant("midi/midi_out.h", "kFullChunkBytes")  # image bytes in one chunk message
 KIT_NAME = "Brevanto.kit"
 FLASHED_NAME = "flashed.bin"
 
@@ -442,43 +456,46 @@ def device_class(opts):
 
 # --- One run -----------------------------------------------------------------------------------
 
-GOLDEN = os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir, ".ci", "golden")
+GOLDEN = os.path.join(SOURCE, "tests", "golden")
 
 
 def golden(name):
-    """The exact bytes of .ci/golden/NAME.txt: what the programs print, written once."""
+    """The exact bytes of tests/golden/NAME.txt: what the programs print, written once."""
     with open(os.path.join(GOLDEN, name + ".txt"), "rb") as f:
         return f.read()
 
 
+def endings():
+    """tests/golden/endings.tsv: (outcome, kind, pattern) in its order, each pattern matching a
+    transcript that ends so before the prompt."""
+    rows = []
+    with open(os.path.join(GOLDEN, "endings.tsv"), "rb") as f:
+        for line in f.read().splitlines():
+            if not line or line.startswith(b"#"):
+                continue
+            outcome, kind, match, ending = line.decode().split("\t")
+            text = re.sub(r"\{([a-z-]+)\}", lambda m: golden(m.group(1)).decode("latin-1"),
+                          ending.replace("\\n", "\n"))
+            pattern = re.escape(text.encode("latin-1"))
+            if match == "any-kit-name":
+                pattern = pattern.replace(re.escape(b"'*.kit'"), b"'[^\n]*'")
+            rows.append((outcome, kind, re.compile(pattern + b"\\Z")))
+    return rows
+
+
 PROMPT = golden("prompt")
 SUCCESS_TEXT = golden("success").rstrip(b"\n")
-DONE = golden("transfer-done") + golden("success")
-# Outcomes by what the transcript ends with before the prompt; restart first, it holds success.
-# The failures are named by their message.
-ENDINGS = [
-    ("device restart success", DONE + b"\n" + golden("restart") + b"\n"),
-    ("success", DONE + b"\n"),
-] + [(golden(name).rstrip(b"\n").decode(), before + golden(name) + after)
-     for name, before, after in [
-         ("not-responding", b"\n", b"\n"),
-         ("update-error", b"\n", b""),
-         ("midi-out-missing", b"", b"\n"),
-         ("resetting", b"", b"\n"),
-         ("not-matched", b"", b"\n"),
-     ]] + [
-    ("kit refused", golden("upgrade-error") + b"\n"),
-]
-OUTCOMES = [name for name, _ in ENDINGS] + ["other", "timeout", "crash"]
+ENDINGS = endings()
+OUTCOMES = [name for name, _, _ in ENDINGS] + ["other", "timeout", "crash"]
 
 
 def classify(transcript):
     if not transcript.endswith(PROMPT):
         return "other", False
     body = transcript[:-len(PROMPT)]
-    for name, ending in ENDINGS:
-        if body.endswith(ending):
-            successes = 1 if "success" in name else 0
+    for name, kind, ending in ENDINGS:
+        if ending.search(body):
+            successes = 1 if kind == "success" else 0
             return (name if body.count(SUCCESS_TEXT) == successes else "other"), True
     return "other", True
 
@@ -542,7 +559,7 @@ def false_success(r):
         return False
     if r["outcome"] == "success":
         return True
-    return r["outcome"] == "device restart success" and r["class"] != "keeps" and not r[
+    return r["outcome"] == "restarted" and r["class"] != "keeps" and not r[
         "own restart"]
 
 
@@ -561,9 +578,9 @@ def problems(r):
     if not r["prompt"]:
         found.append("no key-press prompt at the end")
     if r["outcome"] not in ("timeout", "crash", "other") and (
-            r["valid"] == (r["outcome"] == "kit refused")):
+            r["valid"] == (r["outcome"] == "kit-refused")):
         found.append("kit %s though the harness reads it as %s" % (
-            "refused" if r["outcome"] == "kit refused" else "accepted",
+            "refused" if r["outcome"] == "kit-refused" else "accepted",
             "valid" if r["valid"] else "invalid"))
     return found
 
@@ -686,7 +703,7 @@ def soak(args):
         " every message answered; noisy, loses: strays or repeats and a lost answer (--reply"
         " N=none, --silent-from, --unplug-after, --probes); breaks: any answer later."
         % LATEST_ANSWER_MS)
-    restart_short = sum(1 for r in results if r["outcome"] == "device restart success"
+    restart_short = sum(1 for r in results if r["outcome"] == "restarted"
                         and not r["equal"] and not false_success(r))
     say("device restart successes over an image unlike the kit (the device's own word): %d"
         % restart_short)

@@ -11,7 +11,7 @@ block() {
 visible() { sed -e 's/\r/\\r/g' -e 's/^/    /'; }
 
 # The expected transcripts, built from the same rules the updater follows; the banner and the
-# prompt come with .ci/lib.sh, the other whole lines from .ci/golden/.
+# prompt come with .ci/lib.sh, the other whole lines from tests/golden/.
 golden file_open file-open
 # shellcheck disable=SC2059 # the golden file is the format
 printf -v file_open "$file_open" "$kit_name"

@@ -2,9 +2,9 @@
 
 #include <alsa/asoundlib.h>
 
-#include <mutex>
 #include <string>
 
+#include "platform/alsa/sequencer_open.h"
 #include "platform/alsa/sequencer_ports.h"
 
 namespace alsa {
@@ -16,8 +16,6 @@ namespace {
 constexpr size_t kSysExEventBytes = 256;
 constexpr size_t kEncoderBytes = 32;
 constexpr uint8_t kSysExStart = 0xF0;
-
-void ignoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
 
 class AlsaOutputLink : public winmm_face::OutputPortLink {
   public:
@@ -83,15 +81,9 @@ class AlsaOutputLink : public winmm_face::OutputPortLink {
 
 }  // namespace
 
-void silenceAlsaErrors() {
-    static std::once_flag once;
-    std::call_once(once, [] { snd_lib_error_set_handler(ignoreAlsaError); });
-}
-
 std::unique_ptr<winmm_face::OutputPortLink> openAlsaOutput(int client, int port) {
-    silenceAlsaErrors();
     snd_seq_t* seq = nullptr;
-    if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_OUTPUT, 0) < 0) return nullptr;
+    if (openSequencer(&seq, SND_SEQ_OPEN_OUTPUT) < 0) return nullptr;
     snd_midi_event_t* encoder = nullptr;
     const std::string portName = std::string(kOwnClientName) + " Out";
     const int ownPort = snd_seq_create_simple_port(

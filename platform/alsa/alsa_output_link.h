@@ -13,7 +13,4 @@ namespace alsa {
 // sequencer or the port is not there.
 std::unique_ptr<winmm_face::OutputPortLink> openAlsaOutput(int client, int port);
 
-// Keeps ALSA's own error reports off the console: the program prints only its own messages.
-void silenceAlsaErrors();
-
 }  // namespace alsa

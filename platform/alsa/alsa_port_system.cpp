@@ -13,7 +13,9 @@
 #include "platform/alsa/raw_midi_output_link.h"
 #include "platform/alsa/raw_midi_port.h"
 #include "platform/alsa/sequencer_diagnosis.h"
+#include "platform/alsa/sequencer_open.h"
 #include "platform/alsa/sequencer_ports.h"
+#include "platform/program_name.h"
 #include "platform/winmm_face/port_system.h"
 
 namespace alsa {
@@ -134,8 +136,7 @@ class AlsaPortSystem : public winmm_face::PortSystem {
             int openError = 0;
             link = openRawMidiOutput(device, openError);
             if (link) return MMSYSERR_NOERROR;
-            std::fprintf(stderr, "%s: %s\n", program_invocation_short_name,
-                         sequencerFallbackNote(port.name, device, openError).c_str());
+            printError("%s", sequencerFallbackNote(port.name, device, openError).c_str());
         }
         link = openAlsaOutput(client, number);
         return link ? MMSYSERR_NOERROR : MMSYSERR_ALLOCATED;

@@ -4,7 +4,7 @@
 #include <poll.h>
 #include <time.h>
 
-#include "platform/alsa/alsa_output_link.h"
+#include "platform/alsa/sequencer_open.h"
 #include "platform/alsa/play_out.h"
 
 namespace alsa {

@@ -4,7 +4,7 @@
 
 #include <cerrno>
 
-#include "platform/alsa/alsa_output_link.h"
+#include "platform/alsa/sequencer_open.h"
 
 namespace alsa {
 
@@ -17,9 +17,8 @@ constexpr int kPortsPerRawMidiDevice = 32;
 }  // namespace
 
 bool rawMidiDeviceOf(int client, int port, std::string& device) {
-    silenceAlsaErrors();
     snd_seq_t* seq = nullptr;
-    if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_OUTPUT, 0) < 0) return false;
+    if (openSequencer(&seq, SND_SEQ_OPEN_OUTPUT) < 0) return false;
     snd_seq_client_info_t* clientInfo = nullptr;
     snd_seq_client_info_alloca(&clientInfo);
     snd_seq_port_info_t* portInfo = nullptr;

@@ -10,7 +10,8 @@
 #include <cstdio>
 #include <mutex>
 
-#include "platform/alsa/alsa_output_link.h"
+#include "platform/alsa/sequencer_open.h"
+#include "platform/program_name.h"
 
 namespace alsa {
 
@@ -47,9 +48,8 @@ std::string noDeviceDiagnosis(const char* nodePath, int openError) {
 }
 
 int probeSequencer() {
-    silenceAlsaErrors();
     snd_seq_t* seq = nullptr;
-    const int openError = snd_seq_open(&seq, "default", SND_SEQ_OPEN_DUPLEX, 0);
+    const int openError = openSequencer(&seq, SND_SEQ_OPEN_DUPLEX);
     if (openError == 0) snd_seq_close(seq);
     return openError;
 }
@@ -57,8 +57,7 @@ int probeSequencer() {
 void reportNoDevice() {
     static std::once_flag once;
     std::call_once(once, [] {
-        std::fprintf(stderr, "%s: %s\n", program_invocation_short_name,
-                     noDeviceDiagnosis(kSequencerNode, probeSequencer()).c_str());
+        printError("%s", noDeviceDiagnosis(kSequencerNode, probeSequencer()).c_str());
     });
 }
 

@@ -1,7 +1,6 @@
 // A port system with no ports, for systems where no real one is linked: the face then opens no
 // device, and the first open says why, once, on standard error.
-#include <cstdio>
-
+#include "platform/program_name.h"
 #include "platform/winmm_face/port_system.h"
 
 namespace {
@@ -24,10 +23,9 @@ class NoPortSystem : public winmm_face::PortSystem {
     void reportNoDevice() override {
         if (said_) return;
         said_ = true;
-        std::fputs(
-            "talveron-update: built without a MIDI library, so no MIDI device can be reached: "
-            "install librtmidi-dev and libasound2-dev, then configure and build again\n",
-            stderr);
+        printError(
+            "built without a MIDI library, so no MIDI device can be reached: install "
+            "librtmidi-dev and libasound2-dev, then configure and build again");
     }
 
   private:

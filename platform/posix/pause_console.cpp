@@ -8,11 +8,10 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "platform/pause_prompt.h"
 #include "platform/win_base.h"
 
 namespace {
-
-constexpr const char* kPausePrompt = "Press any key to continue . . . ";
 
 // The keys and signals that end a program waiting on its terminal. Each would leave the terminal
 // without echo and line editing, as cmd never does.

@@ -4,13 +4,8 @@
 
 #include <cstdio>
 
+#include "platform/pause_prompt.h"
 #include "platform/win_base.h"
-
-namespace {
-
-constexpr const char* kPausePrompt = "Press any key to continue . . . ";
-
-}  // namespace
 
 // The program is suspended (Asyncify) until the page has seen the key.
 EM_JS(void, pageWaitForKey, (),

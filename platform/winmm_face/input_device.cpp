@@ -1,6 +1,6 @@
 #include "platform/winmm_face/input_device.h"
 
-#include "platform/winmm_face/winmm_face.h"
+#include "platform/winmm_face/test_hooks.h"
 
 namespace winmm_face {
 

@@ -2,7 +2,7 @@
 // device keeps the program's buffers and callback in an InputDevice or OutputDevice, and the port
 // system only lists, opens, sends and receives. The calls that allocate report running out of
 // memory as the platform does, never by throwing at the program.
-#include "platform/winmm_face/winmm_face.h"
+#include "platform/winmm_face/test_hooks.h"
 
 #include <atomic>
 #include <map>

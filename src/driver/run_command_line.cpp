@@ -8,8 +8,11 @@
 #include "driver/parse_command_line.h"
 #include "driver/print_midi_devices.h"
 #include "driver/run_update.h"
+#include "platform/program_name.h"
 
 int runCommandLine(const char* programName, int argc, const char* const* argv) {
+    // The name the port system's messages on standard error go under, too.
+    setProgramName(programName);
     RunOptions options;
     if (!parseCommandLine(programName, argc - 1, argv + 1, options)) {
         return kUsageExitStatus;

@@ -26,11 +26,11 @@ void encodeChunk(const uint8_t* bytes, uint16_t byteCount, uint8_t* text) {
 }  // namespace
 
 MMRESULT sendNextHexChunk(HexChunks& chunks) {
-    uint8_t text[2 * kFullChunkBytes];
+    uint8_t text[kMaxSysExPayload];
     const uint8_t* next = chunks.record + (chunks.recordBytes - chunks.remaining);
     if (chunks.remaining >= kFullChunkBytes) {
         encodeChunk(next, kFullChunkBytes, text);
-        const MMRESULT result = sendSysEx(text, 2 * kFullChunkBytes);
+        const MMRESULT result = sendSysEx(text, kMaxSysExPayload);
         if (result != MMSYSERR_NOERROR) {
             return result;
         }

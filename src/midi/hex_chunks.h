@@ -2,12 +2,12 @@
 
 #include <cstdint>
 
+#include "midi/midi_out.h"
 #include "platform/midi_api.h"
+#include "protocol/timing.h"
 
-// Image bytes travel as upper-case ASCII hex, 23 bytes (46 characters) a message at most, so every
-// byte on the wire between F0 and F7 stays below 0x80.
-constexpr uint16_t kFullChunkBytes = 23;
-constexpr DWORD kChunkPauseMs = 1;
+// Image bytes travel as upper-case ASCII hex, kFullChunkBytes (midi/midi_out.h) a message at
+// most, so every byte on the wire between F0 and F7 stays below 0x80.
 
 // Writes the two characters of byte, high nibble first, to out[0] and out[1].
 void hexEncodeByte(uint8_t byte, char* out);

@@ -3,13 +3,14 @@
 #include <cstdint>
 
 #include "platform/midi_api.h"
+#include "protocol/timing.h"
 
 constexpr uint8_t kSysExStart = 0xF0;
 constexpr uint8_t kSysExEnd = 0xF7;
-constexpr uint16_t kMaxSysExPayload = 46;  // one full hex chunk
-constexpr DWORD kStillPlayingStepMs = 100;
-// A driver still playing one short message after 5 s is stuck, not slow.
-constexpr int kMaxStillPlayingWaits = 50;
+// One full hex chunk: 23 image bytes as two characters each.
+constexpr uint16_t kFullChunkBytes = 23;
+constexpr uint16_t kMaxSysExPayload = 2 * kFullChunkBytes;
+static_assert(kMaxSysExPayload == 46, "a message carries 46 characters at most");
 
 // MIDI Out: the output port and System Exclusive sending. The port's state lives in midiPort
 // (midi/midi_port.h).

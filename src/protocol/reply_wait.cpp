@@ -4,7 +4,6 @@
 
 namespace {
 
-constexpr DWORD kPollPauseMs = 1;
 constexpr int64_t kMicrosecondsPerSecond = 1000000;
 
 // The floor in clock counts. Worked out at each wait, not once: cheap, and no state outlives a

@@ -3,21 +3,7 @@
 #include <cstdint>
 
 #include "platform/win_base.h"
-
-// What one poll lasts on the home platform, where each 1 ms pause takes a system timer tick of
-// 15.625 ms. Devices were built against waits of that length, so no wait ends sooner anywhere.
-constexpr int64_t kPollFloorMicroseconds = 15625;
-
-// The latest a device answers a probe or a record attempt, counted from when the message went
-// out: twice the longest window it was ever given (200 polls), 6.25 s. Until then an answer may
-// still come, so the message is owed one and nothing else may be taken for it.
-constexpr uint16_t kLatestAnswerPolls = 400;
-
-// What the updater listens past that: 16 polls, 250 ms, so that an answer sent at the device's
-// latest answer time still counts on a loaded host, whose MIDI service may hand it over late. A
-// listen after a message lasts 6.5 s.
-constexpr uint16_t kAnswerMarginPolls = 16;
-constexpr uint16_t kListenPolls = kLatestAnswerPolls + kAnswerMarginPolls;
+#include "protocol/timing.h"
 
 // No count of replies reaches it: a listen for it runs its whole course.
 constexpr uint32_t kEveryReply = 0xFFFFFFFFu;

@@ -4,6 +4,7 @@
 
 #include "common/stage_result.h"
 #include "image/image_buffer.h"
+#include "protocol/timing.h"
 
 constexpr uint8_t kReplyAcknowledged = 0x1A;
 constexpr uint8_t kReplyCrcError = 0x20;
@@ -12,8 +13,6 @@ constexpr uint8_t kReplyDamagedToo = 0x22;
 constexpr uint8_t kReplyVerifyError = 0x24;
 constexpr uint8_t kReplyEraseError = 0x25;
 constexpr uint8_t kReplyRestarting = 0x77;
-
-constexpr uint8_t kMaxAttemptsPerRecord = 20;
 
 // The last stage: sends every record and takes the device's verdict on each. Always ends the run.
 StageResult transferImage(const ImageBuffer& image);

@@ -8,11 +8,13 @@
 
 #include <cerrno>
 #include <string>
+#include <string_view>
 
 #include <gtest/gtest.h>
 
 #include "platform/alsa/sequencer_diagnosis.h"
 #include "tests/support/scratch_dir.h"
+#include "tests/support/transcript.h"
 
 namespace {
 
@@ -82,22 +84,19 @@ TEST(SequencerDiagnosis, EachReasonHasItsLine) {
         int openError;
         std::string expected;
     };
+    // The lines as they read for the usual node, its owner root and its group audio, with this
+    // test's node, user and group put in.
+    const auto at = [](std::string_view line, const std::string& node) {
+        return transcript::line(transcript::replaced(line, "/dev/snd/seq", node));
+    };
     const Case cases[] = {
-        {"no node", missing, -ENOENT,
-         "no ALSA sequencer: " + missing +
-             ": No such file or directory; load its module (sudo modprobe snd-seq)"},
+        {"no node", missing, -ENOENT, at(golden::kAlsaNoSequencer, missing)},
         {"no permission", denied, -EACCES,
-         "cannot open " + denied + ": Permission denied; only the group " + group +
-             " may: join it (sudo usermod -aG " + group + " $USER) and log in again"},
+         transcript::replaced(at(golden::kAlsaGroupOnly, denied), "audio", group)},
         {"no group may", ownerOnly, -EACCES,
-         "cannot open " + ownerOnly + ": Permission denied; only the user " + user +
-             " may: give it the group audio (sudo chgrp audio " + ownerOnly +
-             " && sudo chmod 660 " + ownerOnly + "), join that group and log in again"},
-        {"opens, lists nothing", open, 0,
-         "the ALSA sequencer lists no MIDI device: attach the device and power it on "
-         "(aconnect -l shows what is there)"},
-        {"opens the node, fails else", open, -ENODEV,
-         "cannot open the ALSA sequencer " + open + ": No such device"},
+         transcript::replaced(at(golden::kAlsaOwnerOnly, ownerOnly), "user root", "user " + user)},
+        {"opens, lists nothing", open, 0, at(golden::kAlsaNoDevice, open)},
+        {"opens the node, fails else", open, -ENODEV, at(golden::kAlsaCannotOpen, open)},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(diagnosisAsUser(c.node, c.openError), c.expected) << c.name;

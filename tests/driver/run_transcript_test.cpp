@@ -22,7 +22,11 @@
 namespace {
 
 using transcript::kBanner;
+using transcript::kFitNotFound;
+using transcript::kKitNotFound;
 using transcript::kMidiInMissing;
+using transcript::kNoMidiLibrary;
+using transcript::kOpen;
 using transcript::kPrompt;
 using transcript::kUpgradeError;
 
@@ -37,12 +41,10 @@ struct RunCase {
 // it is built, and with the ALSA sequencer the line depends on the sequencer's state.
 std::string noDeviceLine(const std::string& stderrText) {
     if (std::string(TALVERON_PRODUCT_MIDI) == "none") {
-        return "talveron-update: built without a MIDI library, so no MIDI device can be reached: "
-               "install librtmidi-dev and libasound2-dev, then configure and build again\n";
+        return "talveron-update: " + kNoMidiLibrary;
     }
     if (!std::filesystem::exists("/dev/snd/seq")) {
-        return "talveron-update: no ALSA sequencer: /dev/snd/seq: No such file or directory; load "
-               "its module (sudo modprobe snd-seq)\n";
+        return "talveron-update: " + std::string(golden::kAlsaNoSequencer);
     }
     // A sequencer is there: one line, whichever of the other reasons it is.
     const bool oneLine = stderrText.rfind("talveron-update: ", 0) == 0 &&
@@ -59,25 +61,21 @@ std::string tooManyNumbers() {
 TEST(RunTranscript, EveryEndBeforeTheDevice) {
     const std::string valid = kitText(concat({makeRecord({1, 2, 3}), makeRecord({4, 5})}));
     const std::vector<RunCase> cases = {
-        {"no kit file", {}, kBanner + "Error: File '*.kit' is not found.\n\n" + kPrompt},
-        {"name lacks the family prefix",
-         {{"Sonora.kit", valid}},
-         kBanner + "Error: The fit file is not found.\n\n" + kPrompt},
+        {"no kit file", {}, kBanner + kKitNotFound + kPrompt},
+        {"name lacks the family prefix", {{"Sonora.kit", valid}}, kBanner + kFitNotFound + kPrompt},
         {"bad checksum",
          {{"Brevanto.kit", "00 05 01 02 03 FF FA\r\n"}},
-         kBanner + "OK: File 'Brevanto.kit' is open.\n" + kUpgradeError + kPrompt},
-        {"empty file",
-         {{"Brevanto.kit", ""}},
-         kBanner + "OK: File 'Brevanto.kit' is open.\n" + kUpgradeError + kPrompt},
+         kBanner + kOpen + kUpgradeError + kPrompt},
+        {"empty file", {{"Brevanto.kit", ""}}, kBanner + kOpen + kUpgradeError + kPrompt},
         {"Intel-HEX text",
          {{"Brevanto.kit", ":0300000001020305\r\n:00000001FF\r\n"}},
-         kBanner + "OK: File 'Brevanto.kit' is open.\n" + kUpgradeError + kPrompt},
+         kBanner + kOpen + kUpgradeError + kPrompt},
         {"more numbers than the count holds",
          {{"Brevanto.kit", tooManyNumbers()}},
-         kBanner + "OK: File 'Brevanto.kit' is open.\n" + kUpgradeError + kPrompt},
+         kBanner + kOpen + kUpgradeError + kPrompt},
         {"valid kit reaches the MIDI stage",
          {{"brevanto_v2.kit", valid}},
-         kBanner + "OK: File 'brevanto_v2.kit' is open.\n" + kMidiInMissing + kPrompt,
+         kBanner + transcript::opened("brevanto_v2.kit") + kMidiInMissing + kPrompt,
          true},
     };
     for (const auto& c : cases) {
@@ -94,11 +92,8 @@ TEST(RunTranscript, BuildWithoutMidiLibrarySaysSoOnStandardError) {
     ScratchDir dir;
     dir.write("Brevanto.kit", kitText(makeRecord({1, 2, 3})));
     const ProcessResult result = runProcess(TALVERON_UPDATE_NO_MIDI_EXE, {}, dir.path());
-    EXPECT_EQ(result.out,
-              kBanner + "OK: File 'Brevanto.kit' is open.\n" + kMidiInMissing + kPrompt);
-    EXPECT_EQ(result.err,
-              "talveron-update: built without a MIDI library, so no MIDI device can be reached: "
-              "install librtmidi-dev and libasound2-dev, then configure and build again\n");
+    EXPECT_EQ(result.out, kBanner + kOpen + kMidiInMissing + kPrompt);
+    EXPECT_EQ(result.err, "talveron-update: " + kNoMidiLibrary);
     EXPECT_EQ(result.exitStatus, 0);
 }
 
@@ -133,8 +128,7 @@ TEST(RunTranscript, KitEntryThatIsNoRegularFile) {
         ScratchDir dir;
         makeEntry(dir.path() / "Brevanto.kit");
         const ProcessResult result = runProcess(TALVERON_UPDATE_EXE, {}, dir.path());
-        EXPECT_EQ(result.out, kBanner + "Error: File 'Brevanto.kit' is not found.\n\n" + kPrompt)
-            << name;
+        EXPECT_EQ(result.out, kBanner + transcript::notFound("Brevanto.kit") + kPrompt) << name;
         EXPECT_EQ(result.err, "") << name;
         EXPECT_EQ(result.exitStatus, 0) << name;
     }
@@ -145,8 +139,8 @@ TEST(RunTranscript, KitNameShowsEachControlCharacterAsAQuestionMark) {
     // C0, DEL and C1 controls (U+0080 to U+009F, or a lone byte 0x80 to 0x9F) shown as '?'. The
     // file itself must still be found and opened by its real name.
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"Brevanto\nTarget update successfully!\n.kit",
-         "Brevanto?Target update successfully!?.kit"},
+        {"Brevanto\n" + std::string(golden::kSuccess) + ".kit",
+         "Brevanto?" + transcript::line(golden::kSuccess) + "?.kit"},
         {"Brevanto\x1b[8mhidden\x1b[0m.kit", "Brevanto?[8mhidden?[0m.kit"},
         {"Brevanto\x01\t\r\x1f\x7f.kit", "Brevanto?????.kit"},
         // Valid UTF-8 as it is: é, and € and an emoji, whose later bytes lie in 0x80 to 0x9F.
@@ -165,15 +159,13 @@ TEST(RunTranscript, KitNameShowsEachControlCharacterAsAQuestionMark) {
         ScratchDir dir;
         dir.write(name, "00 05 01 02 03 FF FA\r\n");
         const ProcessResult opened = runProcess(TALVERON_UPDATE_EXE, {}, dir.path());
-        EXPECT_EQ(opened.out,
-                  kBanner + "OK: File '" + shown + "' is open.\n" + kUpgradeError + kPrompt)
+        EXPECT_EQ(opened.out, kBanner + transcript::opened(shown) + kUpgradeError + kPrompt)
             << shown;
 
         ScratchDir folder;
         std::filesystem::create_directory(folder.path() / name);
         const ProcessResult notFound = runProcess(TALVERON_UPDATE_EXE, {}, folder.path());
-        EXPECT_EQ(notFound.out, kBanner + "Error: File '" + shown + "' is not found.\n\n" + kPrompt)
-            << shown;
+        EXPECT_EQ(notFound.out, kBanner + transcript::notFound(shown) + kPrompt) << shown;
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include "tests/support/scratch_dir.h"
 #include "tests/support/stdout_capture.h"
+#include "tests/support/transcript.h"
 
 namespace {
 
@@ -23,8 +24,8 @@ struct FindCase {
 };
 
 TEST(FindKitFile, FamilyPrefixAndFirstEntry) {
-    const std::string notFound = "Error: File '*.kit' is not found.\n\n";
-    const std::string notFit = "Error: The fit file is not found.\n\n";
+    const std::string& notFound = transcript::kKitNotFound;
+    const std::string& notFit = transcript::kFitNotFound;
     const std::string longName = "Brevanto" + std::string(88, 'x') + ".kit";     // 100 characters
     const std::string longestName = "Brevanto" + std::string(87, 'x') + ".kit";  // 99 characters
     const std::vector<FindCase> cases = {

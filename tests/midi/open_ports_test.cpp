@@ -7,11 +7,14 @@
 #include "midi/midi_port.h"
 #include "tests/midi/midi_fixture.h"
 #include "tests/support/stdout_capture.h"
+#include "tests/support/transcript.h"
 
 namespace {
 
-const std::string kInLine = "MIDI IN DEVICE: TALVERON Device\r\n";
-const std::string kOutLine = "MIDI OUT DEVICE: TALVERON Device\r\n";
+using transcript::kMidiInMissing;
+using transcript::kMidiOutMissing;
+const std::string& kInLine = transcript::kPortIn;
+const std::string& kOutLine = transcript::kPortOut;
 
 std::string repeat(const std::string& s, int n) {
     std::string out;
@@ -102,34 +105,29 @@ struct MissingDeviceCase {
 
 TEST_F(OpenPortsTest, MissingDevices) {
     const std::vector<MissingDeviceCase> cases = {
-        {"no MIDI In at all",
-         {},
-         {"Brevanto MIDI"},
-         "Error: The MIDI In of device is missing!\n\n",
-         false,
-         0},
+        {"no MIDI In at all", {}, {"Brevanto MIDI"}, kMidiInMissing, false, 0},
         {"MIDI In fails to open",
          {emu::InDeviceConfig{"Brevanto MIDI", MMSYSERR_ALLOCATED}},
          {"Brevanto MIDI"},
-         "Error: The MIDI In of device is missing!\n\n",
+         kMidiInMissing,
          false,
          0},
         {"MIDI In fails to start: stays marked open for the end path",
          {emu::InDeviceConfig{"Brevanto MIDI", MMSYSERR_NOERROR, MMSYSERR_ERROR}},
          {"Brevanto MIDI"},
-         kInLine + "Error: The MIDI In of device is missing!\n\n",
+         kInLine + kMidiInMissing,
          false,
          1},
         {"no MIDI Out",
          {emu::InDeviceConfig{"Brevanto MIDI"}},
          {},
-         kInLine + "Error: The MIDI Out of device is missing!\n\n",
+         kInLine + kMidiOutMissing,
          true,
          1},
         {"only the system synth",
          {emu::InDeviceConfig{"Brevanto MIDI"}},
          {"Microsoft GS Wavetable Synth"},
-         kInLine + kOutLine + "Error: The MIDI Out of device is missing!\n\n",
+         kInLine + kOutLine + kMidiOutMissing,
          true,
          1},
     };

@@ -12,8 +12,7 @@ using namespace transcript;
 
 const std::vector<std::string> kKeyboardFirst = {"--in-ports", "USB Keyboard,Brevanto MIDI",
                                                  "--out-ports", "USB Keyboard,Brevanto MIDI"};
-const std::string kOnePortEach =
-    "MIDI IN DEVICE: TALVERON Device\r\nMIDI OUT DEVICE: TALVERON Device\r\n";
+const std::string kOnePortEach = kPortIn + kPortOut;
 
 #ifdef TALVERON_SIM_STDERR_SEEN
 constexpr bool kSimStandardErrorSeen = true;
@@ -124,12 +123,12 @@ TEST(DeviceChoiceRun, TheNamedKitFileIsTakenByItsPath) {
         std::string expected;
     };
     const std::vector<KitCase> cases = {
-        {"releases/Brevanto_v2.kit", kBanner + "OK: File 'releases/Brevanto_v2.kit' is open.\n" +
-                                         kPorts + progress('-', 0) + kDone + kPrompt},
+        {"releases/Brevanto_v2.kit", kBanner + opened("releases/Brevanto_v2.kit") + kPorts +
+                                         progress('-', 0) + kDone + kPrompt},
         {"releases/missing/Brevanto.kit",
-         kBanner + "Error: File 'releases/missing/Brevanto.kit' is not found.\n\n" + kPrompt},
-        {"releases/Other.kit", kBanner + "Error: The fit file is not found.\n\n" + kPrompt},
-        {"Brevanto_dir/other.kit", kBanner + "Error: The fit file is not found.\n\n" + kPrompt},
+         kBanner + notFound("releases/missing/Brevanto.kit") + kPrompt},
+        {"releases/Other.kit", kBanner + kFitNotFound + kPrompt},
+        {"Brevanto_dir/other.kit", kBanner + kFitNotFound + kPrompt},
     };
     for (const KitCase& c : cases) {
         ScratchDir dir;

@@ -8,11 +8,10 @@ namespace {
 
 using namespace transcript;
 
-const std::string kCrc = "\nThe CRC of the download file is error!\n";
-const std::string kDamaged = "\nThe download file has been damaged!\n";
-const std::string kRestart =
-    "\rTransferring.. 100% done.  \nTarget update successfully!\n"
-    "\nThe System is restart, please wait!\n\n";
+// The device's other verdicts on a record, each on the line after the progress line.
+const std::string kDamaged = afterProgress(golden::kDamaged);
+const std::string kVerifyError = afterProgress(golden::kVerifyError);
+const std::string kEraseError = afterProgress(golden::kEraseError);
 
 // Records of 10 bytes each (LEN 8): one chunk each on the wire.
 Bytes records(int n) {
@@ -58,12 +57,12 @@ TEST(TransferRun, VerdictsAndProgress) {
         {"0x24 verify error",
          records(1),
          {"--reply", "1=0x24"},
-         progress('-', 0) + "\nThe download file verifies error!\n" + progress('-', 0) + kDone,
+         progress('-', 0) + kVerifyError + progress('-', 0) + kDone,
          3},
         {"0x25 erase error",
          records(1),
          {"--reply", "1=0x25"},
-         progress('-', 0) + "\nThe MCU erases error!\n" + progress('-', 0) + kDone,
+         progress('-', 0) + kEraseError + progress('-', 0) + kDone,
          3},
         {"0x23 prints nothing and resends",
          records(2),
@@ -113,7 +112,7 @@ struct InStepCase {
 TEST(TransferRun, SuccessOnlyWhenEveryVerdictIsItsRecords) {
     const std::vector<Bytes> kit = {records(1), makeRecord(countingPayload(6, 16)),
                                     makeRecord(countingPayload(6, 32))};
-    const std::string kError = "\nError in updating.\n";
+    const std::string& kError = kUpdateError;
     const std::string kThreeRecords = progress('-', 0) + progress('-', 33) + progress('\\', 66);
     const std::string kResent2 =
         progress('-', 0) + progress('-', 33) + progress('-', 33) + progress('\\', 66);
@@ -187,12 +186,12 @@ TEST(TransferRun, SuccessOnlyWhenEveryVerdictIsItsRecords) {
 // of 260 bytes go out as 12 chunks each (the device's messages 2 to 13 are record 1's); the device
 // answers every message within 50 ms unless a row says otherwise. A reply taken for the wrong send
 // puts every later verdict one send behind, and only listening past the last message's latest
-// answer time shows it: the run must end in "Error in updating." or store exactly the kit.
+// answer time shows it: the run must end in the update error or store exactly the kit.
 TEST(TransferRun, NoisyLinkNeverEndsInAFalseSuccess) {
     std::vector<Bytes> parts;
     for (int i = 0; i < 10; ++i) parts.push_back(makeRecord(countingPayload(256, uint8_t(i))));
     const Bytes kit = concat(parts);
-    const std::string kError = "\nError in updating.\n" + kPrompt;
+    const std::string kError = kUpdateError + kPrompt;
     const std::string kSuccess = kDone + kPrompt;
     struct NoisyCase {
         const char* name;
@@ -247,8 +246,8 @@ TEST(TransferRun, ReplyWhileAnAttemptGoesOutStopsItThere) {
     const Bytes third = makeRecord(countingPayload(1996, 32));
     const SimRun run = runSim(concat({first, second, third}), {"--late", "2=6550"});
     // Percentages of 2,020 bytes: the first two records are under 1 percent.
-    EXPECT_EQ(run.out, kHead + times(progress('-', 0), 3) + progress('\\', 0) +
-                           "\nError in updating.\n" + kPrompt);
+    EXPECT_EQ(run.out,
+              kHead + times(progress('-', 0), 3) + progress('\\', 0) + kUpdateError + kPrompt);
     ASSERT_GT(run.wire.size(), 4u);
     EXPECT_LT(run.wire.size(), 4u + 87u);
     EXPECT_EQ(run.flashed, concat({first, second, second}));
@@ -278,14 +277,14 @@ TEST(TransferRun, SameCommandGivesTheSameRun) {
 TEST(TransferRun, TwentiethRejectionEndsTheRunWithoutItsMessage) {
     const SimRun run = runSim(records(2), {"--reply", "1=0x20/20"});
     EXPECT_EQ(run.out, kHead + times(progress('-', 0) + kCrc, 19) + progress('-', 0) +
-                           "\nError in updating.\n" + kPrompt);
+                           kUpdateError + kPrompt);
     EXPECT_EQ(run.wire.size(), 21u);  // the probe and 20 sends of record 1
 }
 
 TEST(TransferRun, TwentiethRestartReplyIsAnError) {
     // 0x77 counts as an unsuccessful attempt too; at the limit the restart message is not shown.
     const SimRun run = runSim(records(1), {"--reply", "1=0x23/19", "--reply", "1=0x77/20"});
-    EXPECT_EQ(run.out, kHead + times(progress('-', 0), 20) + "\nError in updating.\n" + kPrompt);
+    EXPECT_EQ(run.out, kHead + times(progress('-', 0), 20) + kUpdateError + kPrompt);
 }
 
 TEST(TransferRun, DeviceFallingSilentPartWay) {
@@ -307,8 +306,8 @@ TEST(TransferRun, UnpluggedMidTransfer) {
     const Bytes image = concat({makeRecord(countingPayload(26)), makeRecord(countingPayload(26, 7)),
                                 makeRecord(countingPayload(26, 9))});
     const SimRun run = runSim(image, {"--unplug-after", "3"});
-    EXPECT_EQ(run.out, kHead + progress('-', 0) + progress('-', 33) +
-                           "\nError: The MIDI Out of device is missing!\n\n" + kPrompt);
+    EXPECT_EQ(run.out,
+              kHead + progress('-', 0) + progress('-', 33) + "\n" + kMidiOutMissing + kPrompt);
     EXPECT_EQ(run.wire.size(), 3u);
 }
 

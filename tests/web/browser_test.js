@@ -21,6 +21,29 @@ const pageDir = path.join(root, 'out/web');
 const shots = path.join(root, 'build-web/screenshots');
 
 const kRunLimitMs = 60000;
+
+// The program's texts and its endings as every check reads them (tests/golden/).
+const goldenDir = path.join(root, 'tests/golden');
+const golden = (name) => fs.readFileSync(path.join(goldenDir, `${name}.txt`), 'latin1');
+const line = (name) => golden(name).replace(/\n$/, '');
+const endings = fs.readFileSync(path.join(goldenDir, 'endings.tsv'), 'latin1').split('\n')
+  .filter((row) => row && !row.startsWith('#')).map((row) => {
+    const [outcome, , match, ending] = row.split('\t');
+    const text = ending.replace(/\\n/g, '\n').replace(/\{([a-z-]+)\}/g, (all, name) => golden(name));
+    return { outcome, match, text };
+  });
+// The outcome the table gives a transcript: the first ending it ends with before the prompt.
+function endingOf(stdout) {
+  const text = stdout.toString('latin1');
+  const prompt = text.lastIndexOf(golden('prompt'));
+  const body = prompt < 0 ? text : text.slice(0, prompt);
+  const found = endings.find(({ match, text: ending }) => {
+    if (match !== 'any-kit-name') return body.endsWith(ending);
+    const [head, tail] = ending.split("'*.kit'");
+    return body.endsWith(tail) && body.slice(0, -tail.length).includes(`${head}'`);
+  });
+  return found ? found.outcome : 'unknown';
+}
 const kKitBytes = 4096;
 
 // Kits by what they hold. The sample is make-sample-kit's, the same bytes on every run.
@@ -146,6 +169,7 @@ async function runToEnd(page) {
     wire: window.talveronPage.lastMidi ? window.talveronPage.lastMidi.wireLog() : '',
     requests: window.midiRequests,
     outcome: document.querySelector('#outcome').textContent,
+    ending: window.talveronPage.lastEnding,
     terminal: window.talveronPage.terminalText(),
   }));
 }
@@ -195,14 +219,17 @@ async function main() {
         assert.strictEqual(Buffer.from(run.stdout).toString('latin1'),
                            expected.stdout.toString('latin1'), 'standard output');
         assert.strictEqual(carriedByWebMidi(run.wire), carriedByWebMidi(probeAUnheard.wire), 'wire');
+        // The page reads the ending by the same table as the checks, and every case has one.
+        assert.notStrictEqual(endingOf(expected.stdout), 'unknown', 'an ending of the table');
+        assert.strictEqual(run.ending, endingOf(expected.stdout), 'ending');
         // Asked for once, with System Exclusive; the demo and a refused kit ask for nothing.
         assert.deepStrictEqual(run.requests,
                                how.demo || how.refused ? undefined : [{ sysex: true }]);
         if (name === 'successful update') {
-          await screenshot(page, 'success', ['Target update successfully!', 'Update complete',
+          await screenshot(page, 'success', [line('success'), 'Update complete',
                                              'Progress 100%']);
         } else if (name === 'silent device') {
-          await screenshot(page, 'failure', ['Failed: Target is not responding.',
+          await screenshot(page, 'failure', [line('not-responding'),
                                              'stopped answering during the update',
                                              'Progress 25%']);
         }
@@ -285,7 +312,7 @@ async function main() {
       await page.click('#update');
       await page.waitForSelector('#continue:not([disabled])', { timeout: kRunLimitMs });
       assert.strictEqual(await page.evaluate(() => document.documentElement.scrollWidth), 375);
-      await screenshot(page, 'phone', ['Target update successfully!', 'Update complete']);
+      await screenshot(page, 'phone', [line('success'), 'Update complete']);
       await page.close();
     });
 

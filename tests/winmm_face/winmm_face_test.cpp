@@ -12,6 +12,7 @@
 #include "midi/midi_port.h"
 #include "platform/midi_api.h"
 #include "tests/support/stdout_capture.h"
+#include "tests/support/transcript.h"
 #include "tests/winmm_face/fake_port_system.h"
 
 namespace {
@@ -155,8 +156,7 @@ TEST_F(WinmmFaceTest, ProgramPortsOverTheService) {
     StdoutCapture capture;
     ASSERT_EQ(openMidiIn(0), MMSYSERR_NOERROR);
     ASSERT_EQ(openMidiOut(0), MMSYSERR_NOERROR);
-    EXPECT_EQ(capture.text(),
-              "MIDI IN DEVICE: TALVERON Device\r\nMIDI OUT DEVICE: TALVERON Device\r\n");
+    EXPECT_EQ(capture.text(), transcript::kPortIn + transcript::kPortOut);
 
     constexpr int kReplies = 500;
     std::thread port([] {

@@ -102,5 +102,12 @@ const EmulatedMidi = (() => {
     };
   }
 
-  return { create };
+  // The sample kit of that many image bytes, as make-sample-kit writes it (its rule is built into
+  // the device's module).
+  async function sampleKit(bytes) {
+    const module = await device();
+    return new TextEncoder().encode(module.UTF8ToString(module._emulatedSampleKit(bytes)));
+  }
+
+  return { create, sampleKit };
 })();

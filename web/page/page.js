@@ -19,7 +19,7 @@
   const kMostColumns = 80;
   const kFewestColumns = 20;
   const kPhoneWidth = 480;
-  const kPrompt = 'Press any key to continue . . . ';
+  const kPrompt = TalveronPrompt;
 
   const $ = (id) => document.getElementById(id);
   const ui = {
@@ -69,7 +69,7 @@
   let keyWaiter = null;
   let running = false;
   const page = {
-    lastRun: null, lastMidi: null, clock,
+    lastRun: null, lastEnding: null, lastMidi: null, clock,
     // The terminal's lines as shown, a line wrapped at the view's edge joined again, trailing
     // blanks cut: for the tests and the copyable log.
     terminalText() {
@@ -110,47 +110,51 @@
     ui.logText.textContent = page.terminalText();
   }
 
-  // The program's endings, each by its last message exactly as printed, and what it means to the
-  // user; `part` where the device was left with part of the image. The words say no more than
-  // the program did.
+  // What each of the program's endings means to the user, by its outcome in endings.js (made from
+  // the checks' table of endings); `during` where the device was left with part of the image. The
+  // words say no more than the program did.
   const kStillInUpdateMode = 'The device now holds part of an image and stays in update mode: ' +
     'leave it switched on and connected, and press Update to send the whole kit again.';
-  const endings = [
-    { said: 'Target update successfully!\n\n', kind: 'success',
-      words: 'Update complete: the device took every record of the kit.' },
-    { said: '\nThe System is restart, please wait!\n\n', kind: 'success',
+  const kNoDevice = 'No MIDI device found. Connect the Brevanto (switched on, USB or MIDI cable ' +
+    'in), then press Update again.';
+  const meanings = {
+    success: { words: 'Update complete: the device took every record of the kit.' },
+    restarted: {
       words: 'Update complete: the device said it restarts now. Wait until it is ready before ' +
              'you switch it off or unplug it.' },
-    { said: "Error: File '*.kit' is not found.\n\n", kit: true,
+    'kit-not-found': {
       words: 'No kit file: choose or drop the Brevanto kit file, then press Update again.' },
-    { said: 'Error: The fit file is not found.\n\n', kit: true,
+    'not-for-brevanto': {
       words: 'This kit is not for the Brevanto: the name of a Brevanto kit begins with ' +
              '"Brevanto". Choose the Brevanto kit.' },
-    { said: /Error: File '.*' is not found\.\n\n$/, kit: true,
-      words: 'The kit file could not be read. Choose it again.' },
-    { said: 'Error: The upgrade file is error!\n\n', kit: true,
+    'kit-unreadable': { words: 'The kit file could not be read. Choose it again.' },
+    'kit-refused': {
       words: 'The kit file is damaged: its records do not check out. Download it again.' },
-    { said: 'Error: The MIDI In of device is missing!\n\n',
-      words: 'No MIDI device found. Connect the Brevanto (switched on, USB or MIDI cable in), ' +
-             'then press Update again.' },
-    { said: 'Error: The MIDI Out of device is missing!\n\n',
-      words: 'No MIDI device found. Connect the Brevanto (switched on, USB or MIDI cable in), ' +
-             'then press Update again.',
-      during: `The device was lost during the update. ${kStillInUpdateMode}` },
-    { said: '\nFailed: Target is not responding.\n\n',
+    'no-midi-in': { words: kNoDevice },
+    'no-midi-out': {
+      words: kNoDevice, during: `The device was lost during the update. ${kStillInUpdateMode}` },
+    'not-responding': {
       words: 'The device did not answer. Check that it is switched on and that both MIDI ' +
              'cables are in, then press Update again.',
       during: `The device stopped answering during the update. ${kStillInUpdateMode}` },
-    { said: 'Please wait the system reset and retry again!\n\n',
-      words: 'The device is still resetting. Wait a moment, then press Update again.' },
-    { said: 'Error: The device and the upgrade file is not matched!\n\n',
+    resetting: { words: 'The device is still resetting. Wait a moment, then press Update again.' },
+    'not-matched': {
       words: 'The device answered as another kind of device than this kit is for. Use the kit ' +
              'for your device.' },
-    { said: '\nError in updating.\n',
+    'update-error': {
       words: `The device refused a record again and again, and the update stopped. ` +
              kStillInUpdateMode },
-  ];
-  const kUnknownEnding = { words: 'The update ended; its console text is above.' };
+  };
+  // A message whose kit name may be any: the table's '*.kit' stands for it.
+  const anyKitName = (said) => new RegExp(said.replace(/[.*+?^${}()|[\]\\]/g, '\\$&')
+    .replace("'\\*\\.kit'", "'.*'") + '$');
+  const endings = TalveronEndings.map((ending) => ({
+    outcome: ending.outcome, kind: ending.kind === 'success' ? 'success' : undefined,
+    kit: ending.kind === 'kit', said: ending.anyKitName ? anyKitName(ending.said) : ending.said,
+    ...meanings[ending.outcome],
+  }));
+  const kUnknownEnding = { outcome: 'unknown',
+                           words: 'The update ended; its console text is above.' };
 
   // The ending of a run from its standard output: the message that stands last before the
   // prompt, and whether the transfer had begun (its progress line printed), which leaves the
@@ -211,29 +215,6 @@
     if (kitCheck !== check || !ending.kit) return;
     ui.kitRefused.textContent = `The program refuses this kit: "${ending.message}" ${ending.words}`;
     ui.kitRefused.hidden = false;
-  }
-
-  // A kit of valid records for the demo: 256-byte pages, each with its length and checksum.
-  function sampleKit(bytes) {
-    const image = [];
-    let state = 0x5eed1234;
-    while (image.length < bytes) {
-      const payload = Math.min(256, bytes - image.length - 4);
-      image.push((payload + 2) >> 8, (payload + 2) & 0xff);
-      let sum = 0;
-      for (let i = 0; i < payload; ++i) {
-        state = (Math.imul(state, 1664525) + 1013904223) >>> 0;
-        const b = state >>> 24;
-        image.push(b);
-        sum = (sum + b) & 0xffff;
-      }
-      const checksum = (0x10000 - sum) & 0xffff;
-      image.push(checksum & 0xff, checksum >> 8);
-    }
-    const hex = image.map((b) => b.toString(16).toUpperCase().padStart(2, '0'));
-    const lines = [];
-    for (let i = 0; i < hex.length; i += 32) lines.push(hex.slice(i, i + 32).join(' '));
-    return new TextEncoder().encode(lines.join('\r\n') + '\r\n');
   }
 
   // Which kit goes to which device, before Update is pressed.
@@ -436,8 +417,9 @@
               'sent. Connect it again, then press Update again.');
         },
       });
-      page.lastRun = run;
       const ending = endingOf(text);
+      page.lastRun = run;
+      page.lastEnding = ending.outcome;
       setOutcome(ending.words, outcomeClass(ending));
       showLog();
     } catch (error) {
@@ -489,10 +471,15 @@
   if (/Firefox\//.test(navigator.userAgent) && !demo) $('firefox-note').hidden = false;
   if (demo) {
     $('demo-note').hidden = false;
-    ui.sampleKit.hidden = false;
+    // Shown once the kit is made: make-sample-kit's rule runs in the device's module.
+    let sampleBytes = null;
+    EmulatedMidi.sampleKit(kSampleKitBytes).then((bytes) => {
+      sampleBytes = bytes;
+      ui.sampleKit.hidden = false;
+    });
     ui.sampleKit.addEventListener('click', () => {
-      if (running) return;
-      kitFiles = [{ name: 'Brevanto_sample.kit', bytes: sampleKit(kSampleKitBytes) }];
+      if (running || !sampleBytes) return;
+      kitFiles = [{ name: 'Brevanto_sample.kit', bytes: sampleBytes }];
       kitCheck = checkKit(kitFiles);
       ui.kitRefused.hidden = true;
       ui.kitChosen.textContent = 'Chosen: Brevanto_sample.kit (a sample kit for the demo)';

@@ -1,6 +1,6 @@
-// The winmm face: the multimedia MIDI calls of midi_api.h, written once over a port system
-// (port_system.h). These are the extras it offers beside the winmm names, for the tests that
-// watch what the program does with its devices.
+// The winmm face's hooks for the tests and the emulated service that watch what the program does
+// with its devices, beside the winmm names of midi_api.h it defines (winmm_face.cpp). The program
+// itself never calls them.
 #pragma once
 
 #include <cstddef>

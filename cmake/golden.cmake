@@ -1,0 +1,28 @@
+# The texts the programs print, as the checks expect them (tests/golden/NAME.txt, exact bytes),
+# for the C++ tests and benchmarks: tests/support/golden.h in the build tree, one constant a
+# file (golden::kCrcError for crc-error.txt). Written again whenever a file changes.
+file(GLOB golden_files CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/tests/golden/*.txt")
+set(golden_text "#pragma once\n// Made by cmake/golden.cmake from tests/golden/*.txt: edit those.\n")
+string(APPEND golden_text "#include <string_view>\n\nnamespace golden {\n\n")
+foreach(file ${golden_files})
+  get_filename_component(stem "${file}" NAME_WE)
+  string(REGEX MATCHALL "[^-]+" words "${stem}")
+  set(name "k")
+  foreach(word ${words})
+    string(SUBSTRING "${word}" 0 1 first)
+    string(SUBSTRING "${word}" 1 -1 rest)
+    string(TOUPPER "${first}" first)
+    string(APPEND name "${first}${rest}")
+  endforeach()
+  # Every byte as a hex escape: carriage returns and quotes come through as they are.
+  file(READ "${file}" bytes HEX)
+  string(LENGTH "${bytes}" digits)
+  math(EXPR length "${digits} / 2")
+  string(REGEX REPLACE "(..)" "\\\\x\\1" escaped "${bytes}")
+  string(APPEND golden_text "// ${stem}.txt\ninline constexpr std::string_view ${name}{\"${escaped}\", ${length}};\n")
+endforeach()
+string(APPEND golden_text "\n}  // namespace golden\n")
+set(golden_header "${PROJECT_BINARY_DIR}/generated/tests/support/golden.h")
+file(CONFIGURE OUTPUT "${golden_header}" CONTENT "${golden_text}" @ONLY)
+add_library(talveron_golden INTERFACE)
+target_include_directories(talveron_golden INTERFACE "${PROJECT_BINARY_DIR}/generated")
