@@ -1,8 +1,8 @@
 #pragma once
 
 // Runs a program as the user would: in a given directory, with standard input empty, capturing
-// its standard output, standard error and exit status. A program still running after a minute is
-// ended: a run that hangs fails its test instead of the suite.
+// its standard output, standard error and exit status. A program still running after a minute (or
+// the limit given) is ended: a run that hangs fails its test instead of the suite.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,7 +20,8 @@ struct ProcessResult {
 };
 
 inline ProcessResult runProcess(const std::string& program, const std::vector<std::string>& args,
-                                const std::filesystem::path& dir) {
+                                const std::filesystem::path& dir,
+                                unsigned limitSeconds = kRunLimitSeconds) {
     int pipeFds[2];
     if (pipe(pipeFds) != 0) return {};
     // Standard error goes to a file: read after the exit, it can never block the program.
@@ -35,7 +36,7 @@ inline ProcessResult runProcess(const std::string& program, const std::vector<st
         std::FILE* devNull = std::freopen("/dev/null", "r", stdin);
         (void)devNull;
         if (chdir(dir.c_str()) != 0) _exit(127);
-        alarm(kRunLimitSeconds);  // kept across exec
+        alarm(limitSeconds);  // kept across exec
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(program.c_str()));
         for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
