@@ -35,14 +35,20 @@ usb_modules="dummy_hcd usb_f_midi snd-usb-audio snd-seq-midi"
 tools/install-deps.sh base linux vm windows web
 started=$(date +%s)
 
-# The cases after the two without a device: name and brevanto-device options.
-declare -A options=(
-    [success]=""
-    [silent]="--probes none"
-    [wrong-kind]="--identity 0x34"
-    [retry]="--reply 2=0x20/2 --reply 3=none/1"
-)
-cases="success silent wrong-kind retry"
+# The cases on the sequencer's ports, and the device's options for each, from the manifest the
+# verdicts read too (tests/system/vm_cases.tsv); the Wine and USB phases run the same cases.
+manifest=tests/system/vm_cases.tsv
+# rows PHASE: the manifest's rows of that phase, without comments and header.
+rows() { awk -F '\t' -v p="$1" '!/^#/ && $2 == p' "$manifest"; }
+declare -A options=()
+cases=""
+while IFS=$'\t' read -r case _ _ device _; do
+    cases+="${cases:+ }$case"
+    options[$case]=${device#-}
+done < <(rows seq)
+# VM_LAB=1 adds the cases that are recorded, not checked (the DIN-rate port through the
+# sequencer, and Wine over it): make lab.
+lab=${VM_LAB:-0}
 # The Windows products' share: the guest writes its results to out/; the 32-bit Wine prefix,
 # which only the guest can make (this kernel may run no 32-bit programs), stays between checks.
 share="$build/vm-share"
@@ -51,7 +57,8 @@ wine_bits=${VM_WINE_BITS-64 32}
 usb_default=linux
 [[ " $wine_bits " != *" 32 "* ]] || usb_default="linux wine32"
 usb_programs=${VM_USB_PROGRAMS-$usb_default}
-usb_cases="success retry"
+usb_cases=$(rows usb-linux | awk -F '\t' '$9 == "emulated" { sub(/^usb-linux-/, "", $1); print $1 }' |
+    paste -sd ' ')
 # Over the DIN-rate port (.ci/vm/din-uart, the host's cable .ci/vm/din-pacer.py): kits of 4 KB
 # in 256-byte records, two 4 KB records, one 16 KB record and one 65,531-byte record (the whole
 # image), about 2 minutes of wire for both paths. VM_DIN_KITS= leaves the phase out.
@@ -67,7 +74,7 @@ din_wine_kit=4k
 din_pull_kit=16k
 # The browser edition in Chromium: its own Web MIDI over the sequencer. VM_CHROMIUM=0 leaves the
 # phase out.
-chromium_cases="success retry"
+chromium_cases=$(rows chromium | awk -F '\t' '{ sub(/^chromium-/, "", $1); print $1 }' | paste -sd ' ')
 [ "${VM_CHROMIUM:-1}" = 1 ] || chromium_cases=""
 
 echo "-- building"
