@@ -25,6 +25,8 @@ vm_timeout=${VM_TIMEOUT:-1700}
 kit_name=Brevanto_vm.kit
 kit_bytes=4096  # 16 records: quick under emulation
 modules="soundcore snd snd-timer snd-hrtimer snd-seq-device snd-seq snd-seq-dummy"
+# The results share, over virtio-9p, mounted before anything else.
+results_modules="virtio_pci 9pnet_virtio 9p"
 # For the Windows products under Wine: the host's root over virtio-9p under an overlay, and a
 # dummy sound card as card 0 (without one every Wine process prints ALSA errors).
 wine_modules="virtio_pci 9pnet_virtio 9p overlay snd-dummy"

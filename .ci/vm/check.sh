@@ -9,8 +9,7 @@ times() { awk -v c="$1" '$1 == c { print $2 }' "$wine_out/times" 2>/dev/null | p
 
 echo
 echo "== sequencer clients in the guest"
-awk '$0 == "@@@ END clients" { on = 0 } on { print } $0 == "@@@ BEGIN clients" { on = 1 }' \
-    "$console.txt" | base64 -d | sed 's/^/    /'
+sed 's/^/    /' "$wine_out/clients" 2>/dev/null
 [ -z "$usb_programs" ] || {
     echo "== USB: cards and sequencer clients in the guest (enumeration $(times plug) s)"
     sed 's/^/    /' "$wine_out/usb.cards" "$wine_out/usb.clients" 2>/dev/null

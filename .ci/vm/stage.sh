@@ -83,6 +83,7 @@ stage_module() {
     echo "$module" >>"$stage/lib/modules/$order"
 }
 for module in $modules; do stage_module "$module" order; done
+for module in $results_modules; do stage_module "$module" order.results; done
 for module in $wine_modules; do stage_module "$module" order.wine; done
 for module in $usb_modules; do stage_module "$module" order.usb; done
 
