@@ -163,7 +163,8 @@ def test_case(row, results, tmp_path):
         emulated = Emulated(row, tmp_path)
         out = transcript(row, results)
         assert out == emulated.out, "transcript differs from the emulated run's"
-        check_status(row, results.status(case), emulated.status)
+        if row["program"] != "chromium":  # the page has no exit status
+            check_status(row, results.status(case), emulated.status)
         if row["err"] != "any":
             assert (results.data(case, "err") or b"") == expected_err(row)
         if row["device"] != "absent":
@@ -228,8 +229,10 @@ def check_pulled(row, results):
     else:
         # A progress line short of 100 % and past 0 %: pulled part-way through the transfer.
         progress = golden("progress").replace(b"%%", b"%")
-        pattern = re.escape(progress).replace(re.escape(b"%c"), b".").replace(
-            re.escape(b"%d"), b"[1-9][0-9]?")
+        pattern = re.escape(progress)
+        for spinner in (b"%c", b"%s"):
+            pattern = pattern.replace(re.escape(spinner), b".")
+        pattern = pattern.replace(re.escape(b"%d"), b"[1-9][0-9]?")
         assert re.search(pattern, out), "the cable was not pulled part-way through the transfer"
 
 

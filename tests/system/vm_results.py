@@ -1,19 +1,20 @@
-"""What the VM check's guest left behind, by case: its serial console (the runs before the
-sequencer and on its ports, between markers, base64) and the files of the results share (the
-Wine, USB, Chromium and DIN-rate runs), read as one set of files per case."""
+"""What the VM check's guest left behind on the results share: for each case its files
+(case.out, case.err, case.status, case.received, case.flashed, case.device), the guest's times
+of runs and spans ("times", "din-times": name and seconds a line), its notes, and the DIN cable's
+own count of what it carried."""
 
-import base64
 import pathlib
 
 
 class Results:
     def __init__(self, console_txt, share_out, cable_log=None):
-        self.blocks = {}
-        self.marks = {}
-        self.console_notes = []
         self.share_out = pathlib.Path(share_out)
         self.cable_log = pathlib.Path(cable_log) if cable_log else None
-        self._read_console(pathlib.Path(console_txt))
+        console = pathlib.Path(console_txt)
+        # The console carries only what the guest could not write to the share.
+        self.console_notes = [line[len("@@@ NOTE "):] for line in (
+            console.read_text(errors="replace").splitlines() if console.exists() else [])
+            if line.startswith("@@@ NOTE ")]
         self.times = {}
         for name in ("times", "din-times"):
             path = self.share_out / name
@@ -23,43 +24,17 @@ class Results:
                     if len(words) == 2:
                         self.times.setdefault(words[0], []).append(float(words[1]))
 
-    def _read_console(self, path):
-        if not path.exists():
-            return
-        name, lines = None, []
-        for line in path.read_text(errors="replace").splitlines():
-            words = line.split()
-            if name is not None:
-                if line == f"@@@ END {name}":
-                    self.blocks[name] = base64.b64decode("".join(lines))
-                    name, lines = None, []
-                else:
-                    lines.append(line)
-            elif line.startswith("@@@ BEGIN "):
-                name = line[len("@@@ BEGIN "):]
-            elif len(words) >= 3 and words[0] == "@@@" and words[1] in ("STATUS", "TIME"):
-                self.marks[(words[1], words[2])] = words[3] if len(words) > 3 else ""
-            elif len(words) >= 2 and words[:2] == ["@@@", "NOTE"]:
-                self.console_notes.append(" ".join(words[2:]))
-
     def data(self, case, kind):
         """The bytes of case.kind (out, err, received, flashed, device), or None."""
-        key = f"{case}.{kind}"
-        if key in self.blocks:
-            return self.blocks[key]
-        path = self.share_out / key
+        path = self.share_out / f"{case}.{kind}"
         return path.read_bytes() if path.exists() else None
 
     def status(self, case):
-        if ("STATUS", case) in self.marks:
-            return self.marks[("STATUS", case)]
         data = self.data(case, "status")
         return data.decode().strip() if data is not None else None
 
     def time(self, name):
         """The guest's seconds for a run or a span of it (the last if it ran more than once)."""
-        if ("TIME", name) in self.marks:
-            return float(self.marks[("TIME", name)])
         return self.times[name][-1] if name in self.times else None
 
     def notes(self):
