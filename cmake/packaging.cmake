@@ -13,7 +13,14 @@ if(WIN32)
   if(TARGET talveron-update)
     install(TARGETS talveron-update RUNTIME DESTINATION .)
   endif()
-  configure_file(packaging/README-windows.txt README.txt @ONLY NEWLINE_STYLE CRLF)
+  # What the messages mean and the Windows troubleshooting are the Markdown pages' own.
+  include(cmake/readme_text.cmake)
+  readme_text_fill(${PROJECT_SOURCE_DIR})
+  # Twice: the first pass fills in the parts, whose line ends only the second makes CR LF.
+  configure_file(packaging/README-windows.txt README-lf.txt @ONLY)
+  configure_file(${CMAKE_CURRENT_BINARY_DIR}/README-lf.txt README.txt @ONLY NEWLINE_STYLE CRLF)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+               ${PROJECT_SOURCE_DIR}/docs/messages.md ${PROJECT_SOURCE_DIR}/README.md)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt DESTINATION .)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     set(talveron_windows win64)

@@ -233,7 +233,7 @@ def main():
     w("a verdict and put every later one a send behind, leaving the last record's own answer still")
     w("owed. So the closing lines wait until the last message sent is past its latest answer time")
     w("(6.25 s) and the updater's margin (250 ms): any reply by then ends the run in \"Error in")
-    w("updating.\" (README, Timing). The listen is the same whatever the kit's size: a fixed cost")
+    w("updating.\" ([timing.md](timing.md)). The listen is the same whatever the kit's size: a fixed cost")
     w("of about 6.5 s on every update that reaches its closing lines, restarts included.")
     w("")
     w("What lies between the floor and the wall time: each 1 ms pause is a `nanosleep` that the")
