@@ -1,16 +1,15 @@
 #!/usr/bin/env bash
 # End to end on real MIDI ports, in a virtual machine: this machine has no sound kernel modules.
 # Boots the distribution's kernel with busybox and the ALSA sequencer modules, plays the Brevanto
-# device there on sequencer ports of its own (brevanto-device) and runs talveron-update against it
-# in several cases. Each transcript is compared byte for byte with the expected one, and what the
-# device received with what the emulated run sends. Where a run ends without a device (no
-# sequencer, none attached, a user without access), standard error must say why in one line.
-# Last, a MIDI port at DIN speed (31,250 baud) with the device on its far end: the Linux product
-# must update every kit no faster than the cable carries it, and end on a pulled cable.
+# device there (brevanto-device) on sequencer ports, over a USB MIDI gadget and on a MIDI port at
+# DIN speed, and runs the products against it: the Linux one, the Windows ones under Wine, the
+# page in Chromium. The cases are the rows of tests/system/vm_cases.tsv; the guest writes each
+# case's results to a share, and tests/system/test_vm.py judges each against the emulated run of
+# the same case (JUnit XML in $VM_BUILD/junit/vm.xml).
 # Usage: .ci/vm.sh   (environment: VM_BUILD=build dir, default build-vm; VM_TIMEOUT seconds;
 #   VM_ACCEL=kvm|tcg forces the accelerator, which is otherwise KVM only after a probe boots;
 #   VM_WINE_BITS, VM_USB_PROGRAMS and VM_DIN_KITS empty leave out the Wine, USB and DIN phases,
-#   VM_CHROMIUM=0 the browser edition's)
+#   VM_CHROMIUM=0 the browser edition's; VM_LAB=1 adds the cases that are only recorded)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=lib.sh
