@@ -45,7 +45,8 @@ declare -A options=()
 cases=""
 while IFS=$'\t' read -r case _ _ device _; do
     cases+="${cases:+ }$case"
-    options[$case]=${device#-}
+    [ "$device" != - ] || device=""
+    options[$case]=$device
 done < <(rows seq)
 # VM_LAB=1 adds the cases that are recorded, not checked (the DIN-rate port through the
 # sequencer, and Wine over it): make lab.
