@@ -1,16 +1,15 @@
 #!/usr/bin/env bash
 # End to end on real MIDI ports, in a virtual machine: this machine has no sound kernel modules.
 # Boots the distribution's kernel with busybox and the ALSA sequencer modules, plays the Brevanto
-# device there on sequencer ports of its own (brevanto-device) and runs talveron-update against it
-# in several cases. Each transcript is compared byte for byte with the expected one, and what the
-# device received with what the emulated run sends. Where a run ends without a device (no
-# sequencer, none attached, a user without access), standard error must say why in one line.
-# Last, a MIDI port at DIN speed (31,250 baud) with the device on its far end: the Linux product
-# must update every kit no faster than the cable carries it, and end on a pulled cable.
+# device there (brevanto-device) on sequencer ports, over a USB MIDI gadget and on a MIDI port at
+# DIN speed, and runs the products against it: the Linux one, the Windows ones under Wine, the
+# page in Chromium. The cases are the rows of tests/system/vm_cases.tsv; the guest writes each
+# case's results to a share, and tests/system/test_vm.py judges each against the emulated run of
+# the same case (JUnit XML in $VM_BUILD/junit/vm.xml).
 # Usage: .ci/vm.sh   (environment: VM_BUILD=build dir, default build-vm; VM_TIMEOUT seconds;
 #   VM_ACCEL=kvm|tcg forces the accelerator, which is otherwise KVM only after a probe boots;
 #   VM_WINE_BITS, VM_USB_PROGRAMS and VM_DIN_KITS empty leave out the Wine, USB and DIN phases,
-#   VM_CHROMIUM=0 the browser edition's)
+#   VM_CHROMIUM=0 the browser edition's; VM_LAB=1 adds the cases that are only recorded)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=lib.sh
@@ -25,6 +24,8 @@ vm_timeout=${VM_TIMEOUT:-1700}
 kit_name=Brevanto_vm.kit
 kit_bytes=4096  # 16 records: quick under emulation
 modules="soundcore snd snd-timer snd-hrtimer snd-seq-device snd-seq snd-seq-dummy"
+# The results share, over virtio-9p, mounted before anything else.
+results_modules="virtio_pci 9pnet_virtio 9p"
 # For the Windows products under Wine: the host's root over virtio-9p under an overlay, and a
 # dummy sound card as card 0 (without one every Wine process prints ALSA errors).
 wine_modules="virtio_pci 9pnet_virtio 9p overlay snd-dummy"
@@ -35,14 +36,21 @@ usb_modules="dummy_hcd usb_f_midi snd-usb-audio snd-seq-midi"
 tools/install-deps.sh base linux vm windows web
 started=$(date +%s)
 
-# The cases after the two without a device: name and brevanto-device options.
-declare -A options=(
-    [success]=""
-    [silent]="--probes none"
-    [wrong-kind]="--identity 0x34"
-    [retry]="--reply 2=0x20/2 --reply 3=none/1"
-)
-cases="success silent wrong-kind retry"
+# The cases on the sequencer's ports, and the device's options for each, from the manifest the
+# verdicts read too (tests/system/vm_cases.tsv); the Wine and USB phases run the same cases.
+manifest=tests/system/vm_cases.tsv
+# rows PHASE: the manifest's rows of that phase, without comments and header.
+rows() { awk -F '\t' -v p="$1" '!/^#/ && $2 == p' "$manifest"; }
+declare -A options=()
+cases=""
+while IFS=$'\t' read -r case _ _ device _; do
+    cases+="${cases:+ }$case"
+    [ "$device" != - ] || device=""
+    options[$case]=$device
+done < <(rows seq)
+# VM_LAB=1 adds the cases that are recorded, not checked (the DIN-rate port through the
+# sequencer, and Wine over it): make lab.
+lab=${VM_LAB:-0}
 # The Windows products' share: the guest writes its results to out/; the 32-bit Wine prefix,
 # which only the guest can make (this kernel may run no 32-bit programs), stays between checks.
 share="$build/vm-share"
@@ -51,7 +59,8 @@ wine_bits=${VM_WINE_BITS-64 32}
 usb_default=linux
 [[ " $wine_bits " != *" 32 "* ]] || usb_default="linux wine32"
 usb_programs=${VM_USB_PROGRAMS-$usb_default}
-usb_cases="success retry"
+usb_cases=$(rows usb-linux | awk -F '\t' '$9 == "emulated" { sub(/^usb-linux-/, "", $1); print $1 }' |
+    paste -sd ' ')
 # Over the DIN-rate port (.ci/vm/din-uart, the host's cable .ci/vm/din-pacer.py): kits of 4 KB
 # in 256-byte records, two 4 KB records, one 16 KB record and one 65,531-byte record (the whole
 # image), about 2 minutes of wire for both paths. VM_DIN_KITS= leaves the phase out.
@@ -67,7 +76,7 @@ din_wine_kit=4k
 din_pull_kit=16k
 # The browser edition in Chromium: its own Web MIDI over the sequencer. VM_CHROMIUM=0 leaves the
 # phase out.
-chromium_cases="success retry"
+chromium_cases=$(rows chromium | awk -F '\t' '{ sub(/^chromium-/, "", $1); print $1 }' | paste -sd ' ')
 [ "${VM_CHROMIUM:-1}" = 1 ] || chromium_cases=""
 
 echo "-- building"

@@ -2,13 +2,14 @@
 # Runs in the guest, chrooted like guest-wine.sh: the programs on a MIDI port at DIN speed. The
 # port is a 16550 UART (.ci/vm/din-uart) whose far end is the host's cable (.ci/vm/din-pacer.py),
 # which carries 3,125 bytes a second each way to brevanto-device on a virtio-serial port here. The
-# Linux product updates each kit straight through the card's raw MIDI device; then, while another
-# sequencer client holds that device, through the sequencer's bridge; then the 32-bit Windows
-# product under Wine; then the cable is pulled part way through a large record. Results go to
-# /results as files for .ci/vm.sh; nothing here decides.
+# Linux product updates each kit straight through the card's raw MIDI device; for the lab only,
+# while another sequencer client holds that device, through the sequencer's bridge, and the
+# 32-bit Windows product under Wine; then the cable is pulled part way through a large record.
+# Results go to /results as files for .ci/vm.sh; nothing here decides.
 set -u
 # shellcheck source=/dev/null
-. /results/config # root, build, kit_name, din_kits, din_seq_seconds, din_pull_kit, din_pull_bytes
+. /results/config # root, build, kit_name, din_kits, din_seq_seconds, din_pull_kit, din_pull_bytes,
+# din_lab
 # shellcheck source=guest-common.sh
 . "$root/.ci/vm/guest-common.sh"
 chroot_wine_env
@@ -114,26 +115,27 @@ else
     for kit in $din_kits; do
         run "din-raw-$kit" "$kit" linux 240
     done
-    # Another program plays into the port: the sequencer's bridge holds the raw MIDI output, so
-    # the product falls back to the sequencer, as older versions always send.
-    "$build/seq-hold" "DIN MIDI:0" >"$out/din-hold.log" 2>&1 &
-    hold_pid=$!
-    await_word "$out/din-hold.log" holding $hold_pid ||
-        note "din: the sequencer client did not take hold of the port"
-    for kit in $din_kits; do
-        run "din-seq-$kit" "$kit" linux "$din_seq_seconds"
-    done
-    if [ -f "$WINEPREFIX/.talveron-ready" ]; then
+    # The lab's cases, recorded only. Another program plays into the port: the sequencer's
+    # bridge holds the raw MIDI output, so the product falls back to the sequencer, as older
+    # versions always send; then Wine, whose winmm sends through the sequencer too.
+    if [ "$din_lab" = 1 ]; then
+        "$build/seq-hold" "DIN MIDI:0" >"$out/din-hold.log" 2>&1 &
+        hold_pid=$!
+        await_word "$out/din-hold.log" holding $hold_pid ||
+            note "din: the sequencer client did not take hold of the port"
+        for kit in $din_kits; do
+            run "din-seq-$kit" "$kit" linux "$din_seq_seconds"
+        done
         kill $hold_pid
         wait $hold_pid 2>/dev/null
-        /usr/lib/wine/wineserver -p
-        run "din-wine32-$din_wine_kit" "$din_wine_kit" wine32 "$din_seq_seconds"
-        /usr/lib/wine/wineserver -k
-        timeout 30 /usr/lib/wine/wineserver -w
-    else
-        kill $hold_pid
-        wait $hold_pid 2>/dev/null
-        note "din: no 32-bit Wine prefix (the Wine cases make it)"
+        if [ -f "$WINEPREFIX/.talveron-ready" ]; then
+            /usr/lib/wine/wineserver -p
+            run "din-wine32-$din_wine_kit" "$din_wine_kit" wine32 "$din_seq_seconds"
+            /usr/lib/wine/wineserver -k
+            timeout 30 /usr/lib/wine/wineserver -w
+        else
+            note "din: no 32-bit Wine prefix (the Wine cases make it)"
+        fi
     fi
     run_pulled "din-pull-$din_pull_kit" "$din_pull_kit"
     cable "case end"

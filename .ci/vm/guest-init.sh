@@ -1,7 +1,7 @@
 #!/bin/busybox sh
 # The guest's /init: loads the sequencer, plays the Brevanto on its own ports, runs the updater
-# against it in each case and prints what came out between markers on the serial console for
-# .ci/vm.sh to compare. Nothing here decides pass or fail.
+# against it in each case and writes what came out to the results share, one file a case and
+# kind, as the chrooted scripts do; then runs those. Nothing here decides pass or fail.
 /bin/busybox --install -s /bin
 export PATH=/bin
 mount -t proc proc /proc
@@ -9,19 +9,12 @@ mount -t sysfs sys /sys
 mount -t devtmpfs dev /dev
 mount -t tmpfs tmp /tmp
 
-# Timing and the device, shared with the chrooted scripts; here the logs stay in /tmp and
-# problems go to the console.
-out=/tmp
+# Timing and the device, shared with the chrooted scripts. Every case's results go to the
+# results share as files, as the chrooted scripts' do; problems go to the console.
+out=/results/out
 device=/opt/talveron/brevanto-device
 . /lib/guest-common.sh
 note() { echo "@@@ NOTE $*"; }
-
-# Prints a file between markers, base64 so that carriage returns and every byte survive.
-emit() {
-    echo "@@@ BEGIN $1"
-    [ -f "$2" ] && base64 <"$2"
-    echo "@@@ END $1"
-}
 
 # One update run in the kit's directory, as root or as the user given, with the options given
 # after it (words without quotes); the device (if any) is already listening.
@@ -30,19 +23,9 @@ run_updater() {
     [ $# -gt 2 ] && shift 2 || set --
     local start=$(uptime_cs)
     (cd /kit && timeout 240 su -s /bin/sh "$user" -c "exec /opt/talveron/talveron-update $*" \
-        </dev/null >/tmp/$name.out 2>/tmp/$name.err)
-    echo "@@@ STATUS $name $?"
-    echo "@@@ TIME $name $(elapsed $start)"
-    emit "$name.out" /tmp/$name.out
-    emit "$name.err" /tmp/$name.err
-}
-
-# emit_device NAME: what the device of the case printed, received and stored.
-emit_device() {
-    local name=$1
-    emit "$name.device" /tmp/$name.device
-    emit "$name.received" /tmp/$name.received
-    emit "$name.flashed" /tmp/$name.flashed
+        </dev/null >$out/$name.out 2>$out/$name.err)
+    echo $? >$out/$name.status
+    echo "$name $(elapsed $start)" >>$out/times
 }
 
 # load_modules ORDER_FILE: the modules listed there, in order, but for those loaded already.
@@ -54,18 +37,23 @@ load_modules() {
     done
 }
 
+# The results share first: no sound module comes with it.
+load_modules order.results
+mkdir -p /results
+mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000 results /results &&
+    [ -d $out ] || echo "@@@ NOTE the results share could not be mounted"
+
 echo "@@@ BOOTED $(elapsed 0)"
 
 # Before the sequencer is loaded: no /dev/snd/seq, so no devices and not a word on stderr.
 run_updater no-sequencer
 # The device player too says why it cannot play.
-/opt/talveron/brevanto-device --exit-after 1 >/dev/null 2>/tmp/device-no-sequencer.err
-echo "@@@ STATUS device-no-sequencer $?"
-emit device-no-sequencer.err /tmp/device-no-sequencer.err
+/opt/talveron/brevanto-device --exit-after 1 >/dev/null 2>$out/device-no-sequencer.err
+echo $? >$out/device-no-sequencer.status
 
 load_modules order
 [ -c /dev/snd/seq ] || echo "@@@ NOTE /dev/snd/seq is missing"
-emit clients /proc/asound/seq/clients
+cat /proc/asound/seq/clients >$out/clients
 
 # Only the kernel's "Midi Through" client: still no device.
 run_updater no-device
@@ -80,7 +68,6 @@ for case in $(cat /kit/cases); do
     start_device $case $(cat /kit/$case.options)
     run_updater $case
     stop_device
-    emit_device $case
 done
 
 # Two devices, the first a keyboard that answers nothing: the bare run would take it, the user
@@ -93,8 +80,6 @@ run_updater chosen root --port Brevanto --exit-status
 stop_device
 device_pid=$keyboard_pid
 stop_device
-emit_device chosen
-emit_device chosen-keyboard
 
 # The Windows products under Wine: Wine and every library come from the host's root, shared
 # read-only and made writable by an overlay on a tmpfs. The kernel's Midi Through port goes, or
@@ -110,8 +95,7 @@ if [ -f /kit/wine ] || [ -f /kit/chromium ] || [ -f /kit/usb ] || [ -f /kit/din 
         mkdir -p /overlay/upper /overlay/work &&
         mount -t overlay overlay \
             -o lowerdir=/host,upperdir=/overlay/upper,workdir=/overlay/work /newroot &&
-        mkdir -p /newroot/results &&
-        mount -t 9p -o trans=virtio,version=9p2000.L,msize=512000 results /newroot/results &&
+        mkdir -p /newroot/results && mount -o bind /results /newroot/results &&
         mount -o bind /dev /newroot/dev && mount -t proc proc /newroot/proc &&
         mount -t sysfs sys /newroot/sys && mount -t tmpfs tmp /newroot/tmp &&
         mount -t devpts devpts /newroot/dev/pts 2>/dev/null
@@ -151,6 +135,7 @@ if [ -f /kit/wine ] || [ -f /kit/chromium ] || [ -f /kit/usb ] || [ -f /kit/din 
     fi
     umount /newroot/results
 fi
+umount /results
 
 echo "@@@ DONE $(elapsed 0)"
 poweroff -f

@@ -83,6 +83,7 @@ stage_module() {
     echo "$module" >>"$stage/lib/modules/$order"
 }
 for module in $modules; do stage_module "$module" order; done
+for module in $results_modules; do stage_module "$module" order.results; done
 for module in $wine_modules; do stage_module "$module" order.wine; done
 for module in $usb_modules; do stage_module "$module" order.usb; done
 
@@ -139,8 +140,8 @@ done
 din_pull_bytes=0
 [ -z "$din_kits" ] ||
     din_pull_bytes=$(($(tr -d '\r\n' <"$share/din/$din_pull_kit/$kit_name" | wc -c) / 3))
-printf 'din_kits=%q\ndin_seq_seconds=%q\ndin_wine_kit=%q\ndin_pull_kit=%q\ndin_pull_bytes=%q\n' \
-    "$din_kits" "$din_seq_seconds" "$din_wine_kit" "$din_pull_kit" "$din_pull_bytes" \
+printf 'din_kits=%q\ndin_seq_seconds=%q\ndin_wine_kit=%q\ndin_pull_kit=%q\ndin_pull_bytes=%q\ndin_lab=%q\n' \
+    "$din_kits" "$din_seq_seconds" "$din_wine_kit" "$din_pull_kit" "$din_pull_bytes" "$lab" \
     >>"$share/config"
 [ -z "$din_kits" ] || touch "$stage/kit/din"
 (cd "$stage" && find . | cpio -o -H newc --quiet | gzip -1) >"$build/initramfs.cpio.gz"
