@@ -110,12 +110,14 @@ void CALLBACK onMidiInput(HMIDIIN /*handle*/, UINT message, DWORD_PTR /*instance
     MIDIHDR* header = reinterpret_cast<MIDIHDR*>(param1);
     const uint8_t code = static_cast<uint8_t>(midiPort.replyBuffer[1]);
     const int16_t count = static_cast<int16_t>(static_cast<uint16_t>(header->dwBytesRecorded));
-    midiPort.replyCode.store(code);
-    midiPort.replyCount.store(count);
-    // An empty buffer handed back by a reset, or a lone byte, is no reply.
+    // The tally first, the count last: the main thread takes a count for a reply that has
+    // arrived and then reads the tally, which must already hold that reply. An empty buffer
+    // handed back by a reset, or a lone byte, is no reply.
     if (count > 1) {
         addToTally(code);
     }
+    midiPort.replyCode.store(code);
+    midiPort.replyCount.store(count);
 
     // Re-arm at once, from inside the callback, so that the next System Exclusive message lands in
     // the same buffer. The platform warns against calling the MIDI service from its callback
