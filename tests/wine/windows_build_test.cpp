@@ -17,6 +17,7 @@
 #include <tuple>
 #include <vector>
 
+#include "protocol/timing.h"
 #include "tests/support/run_process.h"
 #include "tests/support/scratch_dir.h"
 #include "tests/support/transcript.h"
@@ -31,12 +32,11 @@ const std::string kWine32 = "/usr/lib/wine/wine";
 // their number, a record's verdict (the device's latest answer time and the updater's margin) and
 // the attempts a record gets, the step while a message still plays, the pause after a hex chunk,
 // and a MIDI cable's rate.
-constexpr double kHandshakeAttemptSeconds = 1.5625;
-constexpr int kHandshakeAttempts = 19;
-constexpr double kVerdictWaitSeconds = 6.5;
-constexpr int kAttemptsPerRecord = 20;
-constexpr double kStillPlayingStepSeconds = 0.1;
-constexpr double kChunkPauseSeconds = 0.001;
+constexpr double kHandshakeAttemptSeconds = kHandshakeAttemptMicroseconds / 1e6;
+constexpr double kVerdictWaitSeconds = kListenMicroseconds / 1e6;
+constexpr int kAttemptsPerRecord = kMaxAttemptsPerRecord;
+constexpr double kStillPlayingStepSeconds = kStillPlayingStepMs / 1e3;
+constexpr double kChunkPauseSeconds = kChunkPauseMs / 1e3;
 constexpr double kCableBytesPerSecond = 3125;
 // A silent device's twenty attempts at a record take over two minutes.
 constexpr unsigned kSilentRecordLimitSeconds = 180;
