@@ -2,6 +2,7 @@
 // device list, and the exit status that tells the outcome. A refused choice sends nothing.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 
 #include "tests/protocol/sim_run.h"
@@ -9,6 +10,23 @@
 namespace {
 
 using namespace transcript;
+
+// A text of the device choice, from its printf format among the golden texts.
+template <typename... Args>
+std::string said(std::string_view format, Args... args) {
+    char text[512];
+    std::snprintf(text, sizeof text, std::string(format).c_str(), args...);
+    return text;
+}
+std::string refused(const std::string& why) {
+    return "talveron-update-sim: " + why;
+}
+std::string candidates(const char* first, const char* second) {
+    return said(golden::kChoiceCandidate, 0u, first) + said(golden::kChoiceCandidate, 1u, second);
+}
+std::string listed(const char* mark, unsigned number, const char* name) {
+    return said(golden::kListDevice, mark, number, name);
+}
 
 const std::vector<std::string> kKeyboardFirst = {"--in-ports", "USB Keyboard,Brevanto MIDI",
                                                  "--out-ports", "USB Keyboard,Brevanto MIDI"};
@@ -49,18 +67,17 @@ struct RefusedCase {
 TEST(DeviceChoiceRun, AnUnknownOrAmbiguousChoiceIsRefusedBeforeAnythingIsSent) {
     const std::vector<RefusedCase> cases = {
         {"a number past the last device", with(kKeyboardFirst, {"--port", "5"}),
-         "talveron-update-sim: there is no MIDI In device 5; the MIDI In devices are:\n"
-         "  0  USB Keyboard\n  1  Brevanto MIDI\n"},
+         refused(said(golden::kChoiceNoNumber, "In", "5", "In")) +
+             candidates("USB Keyboard", "Brevanto MIDI")},
         {"a prefix of two names",
          {"--in-ports", "Port 1,Port 10", "--out-ports", "Port 1,Port 10", "--port=port"},
-         "talveron-update-sim: \"port\" fits more than one MIDI In device; choose one by its "
-         "number:\n  0  Port 1\n  1  Port 10\n"},
+         refused(said(golden::kChoiceAmbiguous, "port", "In")) + candidates("Port 1", "Port 10")},
         {"an unknown Out name", with(kKeyboardFirst, {"--in", "1", "--out", "Synth"}),
-         "talveron-update-sim: no MIDI Out device is named \"Synth\"; the MIDI Out devices "
-         "are:\n  0  USB Keyboard\n  1  Brevanto MIDI\n"},
+         refused(said(golden::kChoiceNoName, "Out", "Synth", "Out")) +
+             candidates("USB Keyboard", "Brevanto MIDI")},
         {"no device at all",
          {"--in-ports", "", "--out-ports", "", "--port", "Brevanto"},
-         "talveron-update-sim: there is no MIDI In device, so \"Brevanto\" cannot be chosen\n"},
+         refused(said(golden::kChoiceNone, "In", "Brevanto"))},
     };
     for (const RefusedCase& c : cases) {
         ScratchDir dir;
@@ -94,25 +111,19 @@ TEST(DeviceChoiceRun, TheListNumbersEveryDeviceAndMarksThoseARunTakes) {
                    {"--in-ports", "USB Keyboard,Brevanto MIDI", "--out-ports",
                     "Microsoft GS Wavetable Synth,Brevanto MIDI,Brevanto MIDI", "--list"},
                    dir.path());
-    EXPECT_EQ(result.out,
-              "MIDI In devices:\n"
-              "*  0  USB Keyboard\n"
-              "   1  Brevanto MIDI\n"
-              "MIDI Out devices:\n"
-              "   0  Microsoft GS Wavetable Synth\n"
-              "*  1  Brevanto MIDI\n"
-              "   2  Brevanto MIDI\n"
-              "* the devices a run takes without --port, --in or --out\n");
+    const std::string outs = said(golden::kListHeading, "Out") +
+                             listed(" ", 0, "Microsoft GS Wavetable Synth") +
+                             listed("*", 1, "Brevanto MIDI");
+    const std::string marks(golden::kListMarks);
+    EXPECT_EQ(result.out, said(golden::kListHeading, "In") + listed("*", 0, "USB Keyboard") +
+                              listed(" ", 1, "Brevanto MIDI") + outs +
+                              listed(" ", 2, "Brevanto MIDI") + marks);
     EXPECT_EQ(result.exitStatus, 0);
 
     const ProcessResult none =
         runProcess(TALVERON_UPDATE_SIM_EXE, {"--in-ports", "", "--list"}, dir.path());
     EXPECT_EQ(none.out,
-              "MIDI In devices:\n  none\n"
-              "MIDI Out devices:\n"
-              "   0  Microsoft GS Wavetable Synth\n"
-              "*  1  Brevanto MIDI\n"
-              "* the devices a run takes without --port, --in or --out\n");
+              said(golden::kListHeading, "In") + std::string(golden::kListNone) + outs + marks);
 }
 
 // The kit file by a path of its own; the family still comes from its name.
