@@ -299,7 +299,7 @@ void BM_FullUpdateSimProcess(benchmark::State& state) {
 void BM_ProductNoDeviceProcess(benchmark::State& state) {
     for (auto _ : state) {
         const ChildRun run = runChild(TALVERON_UPDATE_EXE);
-        if (!run.ok || run.out.find("MIDI In of device is missing") == std::string::npos) {
+        if (!run.ok || run.out.find(golden::kMidiInMissing) == std::string::npos) {
             state.SkipWithError("talveron-update did not reach the MIDI stage");
             return;
         }

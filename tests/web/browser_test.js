@@ -13,7 +13,7 @@ const { execFileSync } = require('child_process');
 const fs = require('fs');
 const os = require('os');
 const path = require('path');
-const { root, serve, launchChromium, standIn } = require('./chromium');
+const { root, serve, launchChromium, standIn, golden, goldenLine } = require('./chromium');
 
 const sim = path.join(root, 'build/talveron-update-sim');
 const makeKit = path.join(root, 'build/make-sample-kit');
@@ -24,8 +24,7 @@ const kRunLimitMs = 60000;
 
 // The program's texts and its endings as every check reads them (tests/golden/).
 const goldenDir = path.join(root, 'tests/golden');
-const golden = (name) => fs.readFileSync(path.join(goldenDir, `${name}.txt`), 'latin1');
-const line = (name) => golden(name).replace(/\n$/, '');
+const line = goldenLine;
 const endings = fs.readFileSync(path.join(goldenDir, 'endings.tsv'), 'latin1').split('\n')
   .filter((row) => row && !row.startsWith('#')).map((row) => {
     const [outcome, , match, ending] = row.split('\t');

@@ -53,4 +53,8 @@ function standIn(options) {
   };`;
 }
 
-module.exports = { root, serve, launchChromium, standIn };
+// The program's texts as every check reads them (tests/golden/), and one without its line break.
+const golden = (name) => fs.readFileSync(path.join(root, 'tests/golden', `${name}.txt`), 'latin1');
+const goldenLine = (name) => golden(name).replace(/\n$/, '');
+
+module.exports = { root, serve, launchChromium, standIn, golden, goldenLine };
