@@ -126,7 +126,8 @@ fi
 # The web ZIP.
 zip=$out/talveron-update-$version-web.zip
 top=talveron-update-$version-web
-page_files=(device_picker.js emulated-device.js emulated-device.wasm emulated_midi_access.js index.html page.css
+page_files=(device_picker.js emulated-device.js emulated-device.wasm emulated_midi_access.js endings.js
+  index.html page.css
   page.js page_host.js talveron-update.js talveron-update.wasm xterm.css xterm.js)
 # Addresses in the page's text that load nothing: the XML namespaces xterm.js creates elements in,
 # a link in one of its error messages, and the credits in xterm.css's comments.
