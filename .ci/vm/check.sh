@@ -37,7 +37,7 @@ for program in $usb_programs; do phases+=" usb-$program"; done
 echo
 echo "== the cases (tests/system/vm_cases.tsv), phases: $phases"
 mkdir -p "$build/junit"
-VM_BUILD=$build VM_SHARE=$share VM_PHASES=$phases VM_KIT_NAME=$kit_name GOLDEN_DIR=$golden_dir \
+VM_BUILD=$build VM_SHARE=$share VM_PHASES=$phases VM_KIT_NAME=$kit_name \
     /usr/bin/python3 -m pytest -q -rA -p no:cacheprovider --junitxml="$build/junit/vm.xml" \
     tests/system/test_vm.py || fail "cases failed (above; $build/junit/vm.xml)"
 

@@ -23,7 +23,6 @@ import soak  # noqa: E402
 
 BUILD = pathlib.Path(os.environ.get("VM_BUILD", "build-vm"))
 SHARE = pathlib.Path(os.environ.get("VM_SHARE", BUILD / "vm-share"))
-GOLDEN = pathlib.Path(os.environ.get("GOLDEN_DIR", SOURCE / "tests" / "golden"))
 PHASES = os.environ.get("VM_PHASES", "").split()
 KIT_NAME = os.environ.get("VM_KIT_NAME", "Brevanto_vm.kit")
 DIN_RATE = 3125  # bytes a second each way on a MIDI cable
@@ -60,8 +59,7 @@ PROBE_A = "F0 4C 2E 93 07 8D 21 95 F7"
 FAILURES = {name for name, kind, _ in soak.ENDINGS if kind == "device"}
 
 
-def golden(name):
-    return (GOLDEN / f"{name}.txt").read_bytes()
+golden = soak.golden
 
 
 def load_rows():
